@@ -1,0 +1,30 @@
+// The SM3 compression kernels behind every hash pelmo computes.
+//
+// A kernel consumes whole 64-byte blocks into the eight-word state. The portable
+// kernel is plain C++; the BMI2 build of the same code (rorx rotates without flag
+// dependencies) and an AVX-512 one (message expansion in vector registers) are
+// chosen at run time from CPUID.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pelmo::detail::sm3 {
+
+using CompressFn = void (*)(std::uint32_t state[8], const std::uint8_t* blocks,
+                            std::size_t nblocks) noexcept;
+
+void compress_portable(std::uint32_t state[8], const std::uint8_t* blocks,
+                       std::size_t nblocks) noexcept;
+void compress_bmi2(std::uint32_t state[8], const std::uint8_t* blocks,
+                   std::size_t nblocks) noexcept;
+
+/// The best kernel for this CPU (re-evaluated when a test masks CPU features).
+CompressFn compress_kernel() noexcept;
+
+/// Names for tests and benchmarks: "portable", "bmi2".
+enum class Kernel { portable, bmi2 };
+/// The kernel of that name, or nullptr when this CPU cannot run it.
+CompressFn kernel_by_name(Kernel k) noexcept;
+
+}  // namespace pelmo::detail::sm3

@@ -1,0 +1,96 @@
+// The body of the SM3 compression function, included by each kernel's translation
+// unit so that one source is compiled once per instruction set (plain, BMI2).
+//
+// Rounds are fully unrolled with the eight registers renamed instead of moved, the
+// rotated round constants T_j <<< j are compile-time values, and each round j
+// expands message word j+4 so that the expansion overlaps the rounds' dependency
+// chain instead of preceding it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace pelmo::detail::sm3::body {
+
+constexpr std::uint32_t rol(std::uint32_t x, int n) {
+    return (x << (n & 31)) | (x >> ((32 - n) & 31));
+}
+
+constexpr std::uint32_t t_rot(int j) {
+    return rol(j < 16 ? 0x79cc4519u : 0x7a879d8au, j % 32);
+}
+
+inline std::uint32_t load_be(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return __builtin_bswap32(v);
+}
+
+inline std::uint32_t p0(std::uint32_t x) {
+    return x ^ rol(x, 9) ^ rol(x, 17);
+}
+inline std::uint32_t p1(std::uint32_t x) {
+    return x ^ rol(x, 15) ^ rol(x, 23);
+}
+
+// W[j] for j >= 16 from the 16-word window (indices modulo 16).
+#define PELMO_SM3_EXPAND(w, j)                                                      \
+    w[(j)&15] = p1(w[((j)-16) & 15] ^ w[((j)-9) & 15] ^ rol(w[((j)-3) & 15], 15)) ^ \
+                rol(w[((j)-13) & 15], 7) ^ w[((j)-6) & 15]
+
+template <int J>
+[[gnu::always_inline]] inline void round(std::uint32_t a, std::uint32_t& b, std::uint32_t c,
+                                         std::uint32_t& d, std::uint32_t e, std::uint32_t& f,
+                                         std::uint32_t g, std::uint32_t& h, std::uint32_t wj,
+                                         std::uint32_t wj4) {
+    const std::uint32_t a12 = rol(a, 12);
+    const std::uint32_t ss1 = rol(a12 + e + t_rot(J), 7);
+    const std::uint32_t ss2 = ss1 ^ a12;
+    std::uint32_t ff, gg;
+    if constexpr (J < 16) {
+        ff = a ^ b ^ c;
+        gg = e ^ f ^ g;
+    } else {
+        ff = (a & b) | ((a | b) & c);
+        gg = ((f ^ g) & e) ^ g;
+    }
+    const std::uint32_t tt1 = ff + d + ss2 + (wj ^ wj4);
+    const std::uint32_t tt2 = gg + h + ss1 + wj;
+    b = rol(b, 9);
+    d = tt1;
+    f = rol(f, 19);
+    h = p0(tt2);
+}
+
+template <int J>
+[[gnu::always_inline]] inline void rounds(std::uint32_t* w, std::uint32_t& a, std::uint32_t& b,
+                                          std::uint32_t& c, std::uint32_t& d, std::uint32_t& e,
+                                          std::uint32_t& f, std::uint32_t& g, std::uint32_t& h) {
+    if constexpr (J < 64) {
+        // Round J needs W[J] and W[J+4]; expand W[J+4] now.
+        if constexpr (J + 4 >= 16 && J + 4 < 68) PELMO_SM3_EXPAND(w, J + 4);
+        round<J>(a, b, c, d, e, f, g, h, w[J & 15], w[(J + 4) & 15]);
+        // Renaming: the next round's (A..H) are this round's (D, A, B, C, H, E, F, G).
+        rounds<J + 1>(w, d, a, b, c, h, e, f, g);
+    }
+}
+
+inline void compress(std::uint32_t state[8], const std::uint8_t* p, std::size_t nblocks) {
+    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+    for (; nblocks > 0; --nblocks, p += 64) {
+        std::uint32_t w[16];
+        for (int i = 0; i < 16; ++i) w[i] = load_be(p + 4 * i);
+        std::uint32_t ra = a, rb = b, rc = c, rd = d, re = e, rf = f, rg = g, rh = h;
+        rounds<0>(w, ra, rb, rc, rd, re, rf, rg, rh);
+        // 64 renamings are a multiple of 4, so the names are back in place.
+        a ^= ra, b ^= rb, c ^= rc, d ^= rd, e ^= re, f ^= rf, g ^= rg, h ^= rh;
+    }
+    state[0] = a, state[1] = b, state[2] = c, state[3] = d;
+    state[4] = e, state[5] = f, state[6] = g, state[7] = h;
+}
+
+#undef PELMO_SM3_EXPAND
+
+}  // namespace pelmo::detail::sm3::body

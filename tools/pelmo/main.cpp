@@ -1,0 +1,29 @@
+// pelmo: the SM2, SM3 and SM4 toolbox for the terminal.
+#include <cstdio>
+#include <exception>
+#include <iostream>
+
+#include "commands.hpp"
+
+int main(int argc, char** argv) {
+    CLI::App app{"pelmo: SM2 signatures and encryption, SM3 hashing, SM4 encryption", "pelmo"};
+    app.require_subcommand(1);
+    pelmo::cli::Action action;
+    pelmo::cli::add_sm3(app, action);
+    pelmo::cli::add_demo(app, action);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        // Usage errors exit with 2, like other command-line tools.
+        const int rc = app.exit(e);
+        return rc == 0 ? 0 : 2;
+    }
+    try {
+        return action ? action() : 2;
+    } catch (const std::exception& e) {
+        std::cerr << "pelmo: " << e.what() << '\n';
+        return 1;
+    }
+}
