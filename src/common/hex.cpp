@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "common/ct.hpp"
+
 namespace pelmo::detail {
 
 namespace {
@@ -46,6 +48,7 @@ namespace {
 std::size_t first_bad_digit(std::string_view hex) {
     int bad = 0;
     for (unsigned char c : hex) bad |= hex_digit_value(c);
+    ct::declassify(&bad, sizeof bad);
     if (bad >= 0) return std::string_view::npos;
     for (std::size_t i = 0; i < hex.size(); ++i)
         if (hex_digit_value(static_cast<unsigned char>(hex[i])) < 0) return i;
@@ -70,6 +73,8 @@ void from_hex_into(std::string_view hex, std::span<std::uint8_t> out) {
         bad |= hi | lo;
         out[i] = static_cast<std::uint8_t>((hi << 4) | (lo & 15));
     }
+    // Whether the text was valid is public (it decides between a result and an error).
+    ct::declassify(&bad, sizeof bad);
     if (bad < 0) throw_bad_hex_digit(hex, first_bad_digit(hex), "hexadecimal text");
 }
 
