@@ -18,12 +18,14 @@ void compress_portable(std::uint32_t state[8], const std::uint8_t* blocks,
                        std::size_t nblocks) noexcept;
 void compress_bmi2(std::uint32_t state[8], const std::uint8_t* blocks,
                    std::size_t nblocks) noexcept;
+void compress_avx512(std::uint32_t state[8], const std::uint8_t* blocks,
+                     std::size_t nblocks) noexcept;
 
 /// The best kernel for this CPU (re-evaluated when a test masks CPU features).
 CompressFn compress_kernel() noexcept;
 
-/// Names for tests and benchmarks: "portable", "bmi2".
-enum class Kernel { portable, bmi2 };
+/// The kernels, for tests and benchmarks.
+enum class Kernel { portable, bmi2, avx512 };
 /// The kernel of that name, or nullptr when this CPU cannot run it.
 CompressFn kernel_by_name(Kernel k) noexcept;
 

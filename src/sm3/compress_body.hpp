@@ -43,9 +43,11 @@ template <int J>
 [[gnu::always_inline]] inline void round(std::uint32_t a, std::uint32_t& b, std::uint32_t c,
                                          std::uint32_t& d, std::uint32_t e, std::uint32_t& f,
                                          std::uint32_t g, std::uint32_t& h, std::uint32_t wj,
-                                         std::uint32_t wj4) {
+                                         std::uint32_t w1j) {
     const std::uint32_t a12 = rol(a, 12);
-    const std::uint32_t ss1 = rol(a12 + e + t_rot(J), 7);
+    // E arrives last in the dependency chain (E -> SS1 -> TT2 -> P0 -> E), so it is
+    // added last: A <<< 12 and the constant are summed while E is still in flight.
+    const std::uint32_t ss1 = rol((a12 + t_rot(J)) + e, 7);
     const std::uint32_t ss2 = ss1 ^ a12;
     std::uint32_t ff, gg;
     if constexpr (J < 16) {
@@ -55,7 +57,7 @@ template <int J>
         ff = (a & b) | ((a | b) & c);
         gg = ((f ^ g) & e) ^ g;
     }
-    const std::uint32_t tt1 = ff + d + ss2 + (wj ^ wj4);
+    const std::uint32_t tt1 = ff + d + ss2 + w1j;
     const std::uint32_t tt2 = gg + h + ss1 + wj;
     b = rol(b, 9);
     d = tt1;
@@ -63,32 +65,60 @@ template <int J>
     h = p0(tt2);
 }
 
-template <int J>
-[[gnu::always_inline]] inline void rounds(std::uint32_t* w, std::uint32_t& a, std::uint32_t& b,
+// Message schedules. Round j reads W[j] and W'[j] = W[j] ^ W[j+4] from its schedule.
+//
+// ScalarSchedule expands in the rounds themselves: round j computes W[j+4], which
+// overlaps the expansion with the rounds' dependency chain.
+struct ScalarSchedule {
+    std::uint32_t w[16];
+    explicit ScalarSchedule(const std::uint8_t* p) {
+        for (int i = 0; i < 16; ++i) w[i] = load_be(p + 4 * i);
+    }
+    template <int J>
+    [[gnu::always_inline]] void prepare() {
+        if constexpr (J + 4 >= 16 && J + 4 < 68) PELMO_SM3_EXPAND(w, J + 4);
+    }
+    template <int J>
+    [[gnu::always_inline]] std::uint32_t at() const {
+        return w[J & 15];
+    }
+    template <int J>
+    [[gnu::always_inline]] std::uint32_t at1() const {
+        return w[J & 15] ^ w[(J + 4) & 15];
+    }
+};
+
+template <int J, typename Schedule>
+[[gnu::always_inline]] inline void rounds(Schedule& s, std::uint32_t& a, std::uint32_t& b,
                                           std::uint32_t& c, std::uint32_t& d, std::uint32_t& e,
                                           std::uint32_t& f, std::uint32_t& g, std::uint32_t& h) {
     if constexpr (J < 64) {
-        // Round J needs W[J] and W[J+4]; expand W[J+4] now.
-        if constexpr (J + 4 >= 16 && J + 4 < 68) PELMO_SM3_EXPAND(w, J + 4);
-        round<J>(a, b, c, d, e, f, g, h, w[J & 15], w[(J + 4) & 15]);
+        s.template prepare<J>();
+        round<J>(a, b, c, d, e, f, g, h, s.template at<J>(), s.template at1<J>());
         // Renaming: the next round's (A..H) are this round's (D, A, B, C, H, E, F, G).
-        rounds<J + 1>(w, d, a, b, c, h, e, f, g);
+        rounds<J + 1>(s, d, a, b, c, h, e, f, g);
     }
 }
 
-inline void compress(std::uint32_t state[8], const std::uint8_t* p, std::size_t nblocks) {
+/// Compresses nblocks blocks, building each block's message schedule with Schedule.
+template <typename Schedule>
+[[gnu::always_inline]] inline void compress_with(std::uint32_t state[8], const std::uint8_t* p,
+                                                 std::size_t nblocks) {
     std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     for (; nblocks > 0; --nblocks, p += 64) {
-        std::uint32_t w[16];
-        for (int i = 0; i < 16; ++i) w[i] = load_be(p + 4 * i);
+        Schedule sched(p);
         std::uint32_t ra = a, rb = b, rc = c, rd = d, re = e, rf = f, rg = g, rh = h;
-        rounds<0>(w, ra, rb, rc, rd, re, rf, rg, rh);
+        rounds<0>(sched, ra, rb, rc, rd, re, rf, rg, rh);
         // 64 renamings are a multiple of 4, so the names are back in place.
         a ^= ra, b ^= rb, c ^= rc, d ^= rd, e ^= re, f ^= rf, g ^= rg, h ^= rh;
     }
     state[0] = a, state[1] = b, state[2] = c, state[3] = d;
     state[4] = e, state[5] = f, state[6] = g, state[7] = h;
+}
+
+inline void compress(std::uint32_t state[8], const std::uint8_t* p, std::size_t nblocks) {
+    compress_with<ScalarSchedule>(state, p, nblocks);
 }
 
 #undef PELMO_SM3_EXPAND

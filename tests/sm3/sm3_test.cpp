@@ -109,7 +109,7 @@ TEST(Sm3Compression, SpecifiedFunctionAgreesWithKernels) {
         std::array<std::uint32_t, 8> v{};
         for (auto& w : v) w = static_cast<std::uint32_t>(pelmo::test::rng()());
         const auto expected = sm3::sm3_cf(v, block);
-        for (auto k : {ksm3::Kernel::portable, ksm3::Kernel::bmi2}) {
+        for (auto k : {ksm3::Kernel::portable, ksm3::Kernel::bmi2, ksm3::Kernel::avx512}) {
             auto fn = ksm3::kernel_by_name(k);
             if (fn == nullptr) continue;
             auto st = v;
