@@ -10,7 +10,10 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     pelmo::cli::Action action;
     pelmo::cli::add_sm3(app, action);
+    pelmo::cli::add_sm4(app, action);
+    pelmo::cli::add_sm2(app, action);
     pelmo::cli::add_demo(app, action);
+    pelmo::cli::add_speed(app, action);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -22,6 +25,9 @@ int main(int argc, char** argv) {
     }
     try {
         return action ? action() : 2;
+    } catch (const pelmo::cli::UsageError& e) {
+        std::cerr << "pelmo: " << e.what() << "\nRun with --help for more information.\n";
+        return 2;
     } catch (const std::exception& e) {
         std::cerr << "pelmo: " << e.what() << '\n';
         return 1;

@@ -1,0 +1,182 @@
+#include "io.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <stdexcept>
+#include <system_error>
+
+#include <pelmo/crypt_managers.hpp>
+
+namespace pelmo::cli {
+
+namespace {
+
+[[noreturn]] void fail_io(const std::string& name, int err) {
+    throw std::runtime_error(name + ": " + std::strerror(err));
+}
+
+bool is_stdio(const std::string& name) {
+    return name.empty() || name == "-";
+}
+
+}  // namespace
+
+Input::Input(const std::string& name) : name_(is_stdio(name) ? "-" : name) {
+    if (is_stdio(name)) {
+        f_ = stdin;
+    } else {
+        f_ = std::fopen(name.c_str(), "rb");
+        if (f_ == nullptr) fail_io(name, errno);
+        owned_ = true;
+    }
+    struct stat st {};
+    if (::fstat(::fileno(f_), &st) == 0 && S_ISREG(st.st_mode))
+        size_ = static_cast<std::uint64_t>(st.st_size);
+    if (::fstat(::fileno(f_), &st) == 0 && S_ISDIR(st.st_mode)) fail_io(name_, EISDIR);
+}
+
+Input::~Input() {
+    if (owned_) std::fclose(f_);
+}
+
+std::size_t Input::read(std::uint8_t* buf, std::size_t n) {
+    std::size_t got = 0;
+    while (got < n) {
+        const std::size_t r = std::fread(buf + got, 1, n - got, f_);
+        if (r == 0) {
+            if (std::ferror(f_)) fail_io(name_, errno);
+            break;
+        }
+        got += r;
+    }
+    return got;
+}
+
+Bytes Input::read_all() {
+    Bytes out;
+    std::uint8_t buf[1 << 16];
+    for (std::size_t n; (n = read(buf, sizeof buf)) > 0;) out.insert(out.end(), buf, buf + n);
+    return out;
+}
+
+Output::Output(const std::string& name) : name_(name) {
+    if (is_stdio(name)) {
+        f_ = stdout;
+        return;
+    }
+    tmp_ = name + ".pelmo-tmp-" + std::to_string(::getpid());
+    f_ = std::fopen(tmp_.c_str(), "wb");
+    if (f_ == nullptr) fail_io(name, errno);
+}
+
+Output::~Output() {
+    if (f_ != nullptr && f_ != stdout) {
+        std::fclose(f_);
+        if (!committed_) std::remove(tmp_.c_str());
+    }
+}
+
+void Output::write(const std::uint8_t* data, std::size_t n) {
+    if (n != 0 && std::fwrite(data, 1, n, f_) != n) fail_io(is_stdio(name_) ? "-" : name_, errno);
+}
+
+void Output::commit() {
+    if (std::fflush(f_) != 0) fail_io(is_stdio(name_) ? "-" : name_, errno);
+    if (f_ == stdout) return;
+    if (std::fclose(f_) != 0) {
+        f_ = nullptr;
+        std::remove(tmp_.c_str());
+        fail_io(name_, errno);
+    }
+    f_ = nullptr;
+    if (std::rename(tmp_.c_str(), name_.c_str()) != 0) {
+        const int err = errno;
+        std::remove(tmp_.c_str());
+        fail_io(name_, err);
+    }
+    committed_ = true;
+}
+
+Progress::Progress(const std::string& label, std::uint64_t total)
+    : label_(label), total_(total), active_(total > (64u << 20) && ::isatty(STDERR_FILENO)) {}
+
+Progress::~Progress() {
+    if (active_ && shown_ >= 0) std::cerr << "\r\033[K" << std::flush;
+}
+
+void Progress::advance(std::uint64_t n) {
+    if (!active_) return;
+    done_ += n;
+    const int pct = static_cast<int>(done_ * 100 / total_);
+    if (pct != shown_) {
+        shown_ = pct;
+        std::cerr << "\r" << label_ << ": " << pct << "%" << std::flush;
+    }
+}
+
+std::string read_file(const std::string& path) {
+    Input in(path);
+    const Bytes b = in.read_all();
+    return std::string(b.begin(), b.end());
+}
+
+std::string trim(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+namespace {
+
+bool is_hex(const std::string& s) {
+    return !s.empty() && s.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+ByteView as_bytes(const std::string& s) {
+    return ByteView(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
+}
+
+// The key material behind a key argument: a file's content, or the text itself.
+std::string key_material(const std::string& spec) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(spec, ec)) return read_file(spec);
+    if (is_hex(spec)) return spec;
+    throw std::runtime_error(spec + ": not a key file, and not a hexadecimal key");
+}
+
+}  // namespace
+
+formats::Sm2PrivateKey load_private_key(const std::string& spec) {
+    const std::string m = key_material(spec);
+    if (m.find("-----BEGIN") != std::string::npos) return formats::sm2_private_key_from_pem(m);
+    const std::string t = trim(m);
+    if (is_hex(t)) {
+        // The hexadecimal private key; checked and completed through the DER codec.
+        crypt_managers::SM2Manager manager(t);
+        return formats::sm2_private_key_from_der(
+            formats::sm2_private_key_to_der(t, manager.get_public_key()));
+    }
+    return formats::sm2_private_key_from_der(as_bytes(m));
+}
+
+std::string load_public_key(const std::string& spec) {
+    const std::string m = key_material(spec);
+    if (m.find("-----BEGIN PUBLIC KEY-----") != std::string::npos)
+        return formats::sm2_public_key_from_pem(m);
+    if (m.find("-----BEGIN") != std::string::npos)
+        return formats::sm2_private_key_from_pem(m).public_key;
+    const std::string t = trim(m);
+    if (is_hex(t)) return formats::sm2_public_key_from_der(formats::sm2_public_key_to_der(t));
+    try {
+        return formats::sm2_public_key_from_der(as_bytes(m));
+    } catch (const std::invalid_argument&) {
+        return formats::sm2_private_key_from_der(as_bytes(m)).public_key;
+    }
+}
+
+}  // namespace pelmo::cli

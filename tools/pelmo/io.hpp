@@ -1,0 +1,88 @@
+// Files, standard streams, keys and progress for the pelmo tool.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <pelmo/formats.hpp>
+#include <pelmo/types.hpp>
+
+namespace pelmo::cli {
+
+/// A file or standard input ("" or "-"), read in chunks.
+class Input {
+  public:
+    explicit Input(const std::string& name);
+    ~Input();
+    Input(const Input&) = delete;
+    Input& operator=(const Input&) = delete;
+
+    /// Fills buf with up to buf.size() bytes; returns the count (0 at the end).
+    std::size_t read(std::uint8_t* buf, std::size_t n);
+    /// Everything that is left.
+    Bytes read_all();
+    /// The size of a regular file, or 0 when unknown.
+    std::uint64_t size_hint() const noexcept { return size_; }
+    const std::string& name() const noexcept { return name_; }
+
+  private:
+    std::FILE* f_ = nullptr;
+    bool owned_ = false;
+    std::string name_;
+    std::uint64_t size_ = 0;
+};
+
+/// A file or standard output ("" or "-"). A file is written under a temporary name
+/// and renamed into place by commit(), so a failed command leaves no partial output.
+class Output {
+  public:
+    explicit Output(const std::string& name);
+    ~Output();
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    void write(const std::uint8_t* data, std::size_t n);
+    void write(ByteView data) { write(data.data(), data.size()); }
+    void write(const std::string& text) {
+        write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    }
+    /// Flushes and, for a file, moves it into place.
+    void commit();
+
+  private:
+    std::FILE* f_ = nullptr;
+    std::string name_, tmp_;
+    bool committed_ = false;
+};
+
+/// A progress line on standard error for long work (over 64 MiB) when standard
+/// error is a terminal; silent otherwise.
+class Progress {
+  public:
+    Progress(const std::string& label, std::uint64_t total);
+    ~Progress();
+    void advance(std::uint64_t n);
+
+  private:
+    std::string label_;
+    std::uint64_t total_ = 0, done_ = 0;
+    int shown_ = -1;
+    bool active_ = false;
+};
+
+/// The whole content of a file (binary).
+std::string read_file(const std::string& path);
+
+/// A private key from a PEM or DER file (PKCS#8 or SEC 1), a file holding the
+/// hexadecimal key, or the hexadecimal text itself.
+formats::Sm2PrivateKey load_private_key(const std::string& spec);
+/// A public key from a PEM or DER file (SubjectPublicKeyInfo), a private-key file
+/// (its public half), a file holding the hexadecimal key, or the hexadecimal text.
+std::string load_public_key(const std::string& spec);
+
+/// Text with leading and trailing white space removed.
+std::string trim(const std::string& s);
+
+}  // namespace pelmo::cli
