@@ -1,6 +1,6 @@
-// SM4 through AES-NI with AVX2: eight blocks per ymm register, the S-box through two
-// xmm AESENCLASTs between PSHUFB nibble-table affine maps. Single blocks and CBC
-// encryption use the xmm path of the AES-NI kernel.
+// SM4 through AES-NI with AVX2: eight blocks per group of four ymm registers, two groups
+// in flight, the S-box through two xmm AESENCLASTs between PSHUFB nibble-table affine
+// maps. Single blocks and CBC encryption use the xmm path of the AES-NI kernel.
 #define PELMO_SM4_TARGET
 
 #include "sm4/kernels/simd.hpp"

@@ -1,8 +1,8 @@
-// SM4 through GFNI with AVX-512: sixteen blocks per zmm register, the S-box and the
-// byte-wise parts of L as GF2P8AFFINEINVQB (see affine.hpp), four groups of sixteen
-// blocks in flight. Single blocks and CBC encryption run the same rounds on xmm, one
-// word per register, where a round's latency is one XOR, one GF2P8AFFINEINVQB, a
-// rotation and two XORs.
+// SM4 through GFNI with AVX-512: sixteen blocks per group of four zmm registers (one
+// word of sixteen blocks each), four groups in flight, the S-box and the byte-wise parts
+// of L as GF2P8AFFINEINVQB (see affine.hpp). Single blocks and CBC encryption run the
+// serial path of simd.hpp on xmm, where a round's latency is one GF2P8AFFINEINVQB, one
+// rotation and two VPTERNLOGDs.
 #define PELMO_SM4_TARGET
 
 // GCC 12's AVX-512 intrinsics start some results from a self-initialised "undefined"
@@ -32,9 +32,9 @@ inline __m128i ld(const std::uint8_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
+/// xmm operations for the serial path (one word per register, in lane 0).
 struct GfX {
     using V = __m128i;
-    static constexpr std::size_t kBlocks = 1;
 
     static V load(const std::uint8_t* p) { return ld(p); }
     static void store(std::uint8_t* p, V v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }

@@ -7,9 +7,9 @@
 //
 // Kernels, chosen once from CPUID (and re-chosen when a test masks CPU features):
 //   portable     plain C++ with lookup tables (only for CPUs without AES-NI or GFNI)
-//   aesni        AES-NI + SSSE3: the S-box through AESENCLAST, 4 blocks per xmm
-//   aesni_avx2   AES-NI + AVX2: 8 blocks per ymm; single blocks as aesni
-//   gfni_avx512  GFNI + AVX-512: 16 blocks per zmm; single blocks with GFNI on xmm
+//   aesni        AES-NI + SSSE3: the S-box through AESENCLAST, 8 blocks in flight (xmm)
+//   aesni_avx2   AES-NI + AVX2: 16 blocks in flight (ymm); single blocks as aesni
+//   gfni_avx512  GFNI + AVX-512: 64 blocks in flight (zmm); single blocks with GFNI on xmm
 // Every kernel but the portable one is free of secret-dependent branches and memory
 // indices, key schedule included.
 #pragma once
