@@ -1,0 +1,202 @@
+// Arithmetic modulo p = 2^256 - 2^224 - 2^96 + 2^64 - 1, the SM2 field prime.
+//
+// Elements are kept in Montgomery form a*R mod p with R = 2^256, fully reduced (< p),
+// as four 64-bit limbs. Because p = -1 mod 2^64, the Montgomery factor of each
+// reduction round is simply the lowest limb, and adding that multiple of p needs no
+// multiplication: m*p = m*2^256 - m*2^224 - m*2^96 + m*2^64 - m is shifts and
+// subtractions. Everything here is constant time except where a name says vartime.
+#pragma once
+
+#include <cstdint>
+
+#include "sm2/curve/limbs.hpp"
+
+namespace pelmo::detail::sm2::curve {
+
+/// A field element in Montgomery form, always < p.
+struct Fe {
+    u64 v[4];
+};
+
+namespace fe {
+
+inline constexpr u64 kP[4] = {0xffffffffffffffffULL, 0xffffffff00000000ULL, 0xffffffffffffffffULL,
+                              0xfffffffeffffffffULL};
+/// R mod p: the Montgomery form of 1.
+inline constexpr Fe kOne = {
+    {0x0000000000000001ULL, 0x00000000ffffffffULL, 0x0000000000000000ULL, 0x0000000100000000ULL}};
+inline constexpr Fe kZero = {{0, 0, 0, 0}};
+/// R^2 mod p, to enter the Montgomery domain.
+inline constexpr Fe kR2 = {
+    {0x0000000200000003ULL, 0x00000002ffffffffULL, 0x0000000100000001ULL, 0x0000000400000002ULL}};
+/// The curve coefficient b in Montgomery form.
+inline constexpr Fe kB = {
+    {0x90d230632bc0dd42ULL, 0x71cf379ae9b537abULL, 0x527981505ea51c3cULL, 0x240fe188ba20e2c8ULL}};
+
+/// Montgomery reduction of the 512-bit t (t < p * 2^256): t / 2^256 mod p, fully reduced.
+inline Fe reduce(const u64 t[8]) noexcept {
+    u64 r0 = t[0], r1 = t[1], r2 = t[2], r3 = t[3];
+    for (int i = 0; i < 4; ++i) {
+        // r <- (r + m*p) / 2^64 with m = r0. Relative to the next limb, m*p adds
+        // m*2^192 + m - (m*2^32)*(2^128 + 1); the result stays below 2^256.
+        const u64 m = r0;
+        const u64 lo = m << 32, hi = m >> 32;
+        u64 c = 0, b = 0;
+        u64 s0 = addc(r1, m, 0, c);
+        u64 s1 = addc(r2, 0, c, c);
+        u64 s2 = addc(r3, 0, c, c);
+        u64 s3 = m + c;
+        r0 = subb(s0, lo, 0, b);
+        r1 = subb(s1, hi, b, b);
+        r2 = subb(s2, lo, b, b);
+        r3 = subb(s3, hi, b, b);
+    }
+    // r <= p and t_hi < p: one conditional subtraction finishes.
+    u64 c = 0;
+    u64 s[4];
+    s[0] = addc(r0, t[4], 0, c);
+    s[1] = addc(r1, t[5], c, c);
+    s[2] = addc(r2, t[6], c, c);
+    s[3] = addc(r3, t[7], c, c);
+    Fe out;
+    reduce_once(out.v, s, c, kP);
+    return out;
+}
+
+/// a * b / R mod p.
+inline Fe mul(const Fe& a, const Fe& b) noexcept {
+    u64 t[8];
+    u64 carry = 0;
+    for (int j = 0; j < 4; ++j) {
+        const u128 p = static_cast<u128>(a.v[j]) * b.v[0] + carry;
+        t[j] = static_cast<u64>(p);
+        carry = static_cast<u64>(p >> 64);
+    }
+    t[4] = carry;
+    for (int i = 1; i < 4; ++i) {
+        carry = 0;
+        for (int j = 0; j < 4; ++j) {
+            const u128 p = static_cast<u128>(a.v[j]) * b.v[i] + t[i + j] + carry;
+            t[i + j] = static_cast<u64>(p);
+            carry = static_cast<u64>(p >> 64);
+        }
+        t[i + 4] = carry;
+    }
+    return reduce(t);
+}
+
+/// a^2 / R mod p.
+inline Fe sqr(const Fe& a) noexcept {
+    const u64* x = a.v;
+    u64 t[8];
+    u64 h, c;
+    // Cross products x_i * x_j (i < j) into t[1..6].
+    t[1] = mul_wide(x[0], x[1], h);
+    u128 acc = static_cast<u128>(x[0]) * x[2] + h;
+    t[2] = static_cast<u64>(acc);
+    acc = static_cast<u128>(x[0]) * x[3] + static_cast<u64>(acc >> 64);
+    t[3] = static_cast<u64>(acc);
+    t[4] = static_cast<u64>(acc >> 64);
+    acc = static_cast<u128>(x[1]) * x[2] + t[3];
+    t[3] = static_cast<u64>(acc);
+    acc = static_cast<u128>(x[1]) * x[3] + t[4] + static_cast<u64>(acc >> 64);
+    t[4] = static_cast<u64>(acc);
+    t[5] = static_cast<u64>(acc >> 64);
+    acc = static_cast<u128>(x[2]) * x[3] + t[5];
+    t[5] = static_cast<u64>(acc);
+    t[6] = static_cast<u64>(acc >> 64);
+    // Double them.
+    t[7] = t[6] >> 63;
+    t[6] = (t[6] << 1) | (t[5] >> 63);
+    t[5] = (t[5] << 1) | (t[4] >> 63);
+    t[4] = (t[4] << 1) | (t[3] >> 63);
+    t[3] = (t[3] << 1) | (t[2] >> 63);
+    t[2] = (t[2] << 1) | (t[1] >> 63);
+    t[1] = t[1] << 1;
+    // Add the squares x_i^2 at t[2i].
+    u64 s0 = mul_wide(x[0], x[0], h);
+    t[0] = s0;
+    t[1] = addc(t[1], h, 0, c);
+    u64 lo = mul_wide(x[1], x[1], h);
+    t[2] = addc(t[2], lo, c, c);
+    t[3] = addc(t[3], h, c, c);
+    lo = mul_wide(x[2], x[2], h);
+    t[4] = addc(t[4], lo, c, c);
+    t[5] = addc(t[5], h, c, c);
+    lo = mul_wide(x[3], x[3], h);
+    t[6] = addc(t[6], lo, c, c);
+    t[7] = addc(t[7], h, c, c);
+    return reduce(t);
+}
+
+/// a^(2^n) / R^(2^n - 1): n successive squarings.
+inline Fe sqr_n(Fe a, int n) noexcept {
+    for (int i = 0; i < n; ++i) a = sqr(a);
+    return a;
+}
+
+inline Fe add(const Fe& a, const Fe& b) noexcept {
+    u64 s[4], c = 0;
+    for (int i = 0; i < 4; ++i) s[i] = addc(a.v[i], b.v[i], c, c);
+    Fe out;
+    reduce_once(out.v, s, c, kP);
+    return out;
+}
+
+inline Fe sub(const Fe& a, const Fe& b) noexcept {
+    Fe out;
+    const u64 borrow = sub4(out.v, a.v, b.v);
+    const u64 mask = ct::value_barrier(0 - borrow);
+    u64 c = 0;
+    for (int i = 0; i < 4; ++i) out.v[i] = addc(out.v[i], kP[i] & mask, c, c);
+    return out;
+}
+
+inline Fe neg(const Fe& a) noexcept {
+    return sub(kZero, a);
+}
+inline Fe dbl(const Fe& a) noexcept {
+    return add(a, a);
+}
+
+/// All-ones when a = 0.
+inline u64 is_zero(const Fe& a) noexcept {
+    return is_zero4(a.v);
+}
+/// All-ones when a = b.
+inline u64 eq(const Fe& a, const Fe& b) noexcept {
+    return ct::is_zero_mask((a.v[0] ^ b.v[0]) | (a.v[1] ^ b.v[1]) | (a.v[2] ^ b.v[2]) |
+                            (a.v[3] ^ b.v[3]));
+}
+/// r = mask ? a : r.
+inline void cmov(Fe& r, const Fe& a, u64 mask) noexcept {
+    cmov4(r.v, a.v, mask);
+}
+/// r = mask ? -r : r.
+inline void cneg(Fe& r, u64 mask) noexcept {
+    cmov(r, neg(r), mask);
+}
+
+/// Enters the Montgomery domain: a*R mod p (a < p).
+inline Fe to_mont(const Fe& a) noexcept {
+    return mul(a, kR2);
+}
+/// Leaves it: a/R mod p.
+inline Fe from_mont(const Fe& a) noexcept {
+    const u64 t[8] = {a.v[0], a.v[1], a.v[2], a.v[3], 0, 0, 0, 0};
+    return reduce(t);
+}
+
+/// Parses a big-endian value; false (and out unchanged) when it is not below p.
+bool from_bytes(Fe& out, const Bytes32& in) noexcept;
+/// The canonical big-endian bytes of a.
+Bytes32 to_bytes(const Fe& a) noexcept;
+
+/// 1/a (0 for a = 0), constant time.
+Fe inv(const Fe& a) noexcept;
+/// The square root a^((p+1)/4) (p = 3 mod 4); true iff it squares back to a. Constant
+/// time, though its callers only use it on public values.
+bool sqrt(Fe& out, const Fe& a) noexcept;
+
+}  // namespace fe
+}  // namespace pelmo::detail::sm2::curve
