@@ -35,7 +35,8 @@ bool mul(Affine& out, const Bytes32& k, const Affine& P) noexcept;
 
 /// s*G + t*P for a valid point P. Variable time: every input is public.
 /// Returns false iff the result is the point at infinity.
-bool mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& t, const Affine& P) noexcept;
+bool mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& t,
+                        const Affine& P) noexcept;
 
 /// The point with this x (x < p) whose y has the given parity (0 even, 1 odd).
 /// Variable time. Returns false when no curve point has that x.
