@@ -1,6 +1,7 @@
 // The Jacobian group law against the affine GMP model.
 #include <gtest/gtest.h>
 
+#include "kernels.hpp"
 #include "reference.hpp"
 #include "sm2/curve/group.hpp"
 
@@ -54,72 +55,86 @@ Point point_of(const curve::Jac& j) {
 
 const Point kInfinity{0, 0, true};
 
-TEST(Sm2Group, DoublingAgainstModel) {
+template <class F>
+class Sm2Group : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (kernel_unavailable<F>()) GTEST_SKIP() << "kernel not supported by this CPU";
+    }
+};
+TYPED_TEST_SUITE(Sm2Group, FieldKernels);
+
+TYPED_TEST(Sm2Group, DoublingAgainstModel) {
+    using G = curve::grp::Group<TypeParam>;
     for (int i = 0; i < kRandom; ++i) {
         const Point q = random_point();
-        ASSERT_EQ(point_of(grp::dbl(jac_of(q))), add(q, q));
+        ASSERT_EQ(point_of(G::dbl(jac_of(q))), add(q, q));
     }
-    EXPECT_EQ(point_of(grp::dbl(jac_of(kInfinity))), kInfinity);
+    EXPECT_EQ(point_of(G::dbl(jac_of(kInfinity))), kInfinity);
     // Jacobian with z = 1 (the affine embedding) and z = p - 1.
     const Point g = generator();
-    EXPECT_EQ(point_of(grp::dbl(grp::from_affine(aff_of(g)))), add(g, g));
-    EXPECT_EQ(point_of(grp::dbl(jac_of(g, kP - 1))), add(g, g));
+    EXPECT_EQ(point_of(G::dbl(grp::from_affine(aff_of(g)))), add(g, g));
+    EXPECT_EQ(point_of(G::dbl(jac_of(g, kP - 1))), add(g, g));
 }
 
-TEST(Sm2Group, MixedAdditionAgainstModel) {
+TYPED_TEST(Sm2Group, MixedAdditionAgainstModel) {
+    using G = curve::grp::Group<TypeParam>;
     for (int i = 0; i < kRandom; ++i) {
         const Point a = random_point(), b = random_point();
         std::uint64_t same = 1;
-        ASSERT_EQ(point_of(grp::add_mixed(jac_of(a), aff_of(b), same)), add(a, b));
+        ASSERT_EQ(point_of(G::add_mixed(jac_of(a), aff_of(b), same)), add(a, b));
         ASSERT_EQ(same, 0u);
         // a + (-a) is infinity without the "same" flag; a + a raises it.
-        EXPECT_EQ(point_of(grp::add_mixed(jac_of(a), aff_of(neg(a)), same)), kInfinity);
+        EXPECT_EQ(point_of(G::add_mixed(jac_of(a), aff_of(neg(a)), same)), kInfinity);
         EXPECT_EQ(same, 0u);
-        (void)grp::add_mixed(jac_of(a), aff_of(a), same);
+        (void)G::add_mixed(jac_of(a), aff_of(a), same);
         EXPECT_EQ(same, ~std::uint64_t{0});
     }
 }
 
-TEST(Sm2Group, FullAdditionAgainstModel) {
+TYPED_TEST(Sm2Group, FullAdditionAgainstModel) {
+    using G = curve::grp::Group<TypeParam>;
     for (int i = 0; i < kRandom; ++i) {
         const Point a = random_point(), b = random_point();
         std::uint64_t same = 1;
-        ASSERT_EQ(point_of(grp::add(jac_of(a), jac_of(b), same)), add(a, b));
+        ASSERT_EQ(point_of(G::add(jac_of(a), jac_of(b), same)), add(a, b));
         ASSERT_EQ(same, 0u);
-        EXPECT_EQ(point_of(grp::add(jac_of(a), jac_of(neg(a)), same)), kInfinity);
+        EXPECT_EQ(point_of(G::add(jac_of(a), jac_of(neg(a)), same)), kInfinity);
         EXPECT_EQ(same, 0u);
-        (void)grp::add(jac_of(a), jac_of(a), same);
+        (void)G::add(jac_of(a), jac_of(a), same);
         EXPECT_EQ(same, ~std::uint64_t{0});
     }
 }
 
-TEST(Sm2Group, CompleteAdditionCoversEveryCase) {
+TYPED_TEST(Sm2Group, CompleteAdditionCoversEveryCase) {
+    using G = curve::grp::Group<TypeParam>;
     for (int i = 0; i < kRandom / 4; ++i) {
         const Point a = random_point(), b = random_point();
         const std::vector<std::pair<Point, Point>> cases = {
             {a, b}, {a, a}, {a, neg(a)}, {kInfinity, a}, {a, kInfinity}, {kInfinity, kInfinity}};
         for (const auto& [x, y] : cases) {
-            ASSERT_EQ(point_of(grp::add_complete(jac_of(x), jac_of(y))), add(x, y));
+            ASSERT_EQ(point_of(G::add_complete(jac_of(x), jac_of(y))), add(x, y));
             if (!y.inf) {
-                ASSERT_EQ(point_of(grp::add_mixed_complete(jac_of(x), aff_of(y))), add(x, y));
+                ASSERT_EQ(point_of(G::add_mixed_complete(jac_of(x), aff_of(y))), add(x, y));
             }
         }
     }
 }
 
-TEST(Sm2Group, AffineConversionAndCurveEquation) {
+TYPED_TEST(Sm2Group, AffineConversionAndCurveEquation) {
+    using G = curve::grp::Group<TypeParam>;
     for (int i = 0; i < kRandom / 4; ++i) {
         const Point q = random_point();
-        const curve::Aff a = grp::to_affine(jac_of(q));
+        const curve::Aff a = G::to_affine(jac_of(q));
         EXPECT_EQ(value_of(a.x), q.x);
         EXPECT_EQ(value_of(a.y), q.y);
-        EXPECT_TRUE(grp::on_curve(a));
-        EXPECT_FALSE(grp::on_curve(curve::Aff{a.x, fe::add(a.y, fe::kOne)}));
+        EXPECT_TRUE(G::on_curve(a));
+        EXPECT_FALSE(G::on_curve(curve::Aff{a.x, fe::add(a.y, fe::kOne)}));
     }
-    EXPECT_TRUE(grp::on_curve(aff_of(generator())));
+    EXPECT_TRUE(G::on_curve(aff_of(generator())));
 }
 
-TEST(Sm2Group, ConditionalMove) {
+TEST(Sm2GroupHelpers, ConditionalMove) {
     const Point a = random_point(), b = random_point();
     curve::Jac r = jac_of(a);
     grp::cmov(r, jac_of(b), 0);

@@ -1,6 +1,5 @@
 #include "sm2/curve/curve.hpp"
 
-#include "common/ct.hpp"
 #include "sm2/curve/mult.hpp"
 
 namespace pelmo::detail::sm2::curve {
@@ -18,26 +17,13 @@ constexpr Bytes32 hex32(const char (&s)[65]) {
     return out;
 }
 
-Sc load_scalar(const Bytes32& k) noexcept {
-    u64 v[4];
-    load_be(v, k);
-    return sc::reduce(v);
-}
-
-/// Writes the affine form of a; false when a is infinity. The flag is public.
-bool finish(Affine& out, const Jac& a) noexcept {
-    u64 inf = grp::is_infinity(a);
-    ct::declassify(&inf, sizeof inf);
-    const Aff r = grp::to_affine(a);
-    out.x = fe::to_bytes(r.x);
-    out.y = fe::to_bytes(r.y);
-    return inf == 0;
-}
-
-/// Parses a public point; false when a coordinate is not below p or it is off the curve.
-bool parse_point(Aff& out, const Affine& P) noexcept {
-    return fe::from_bytes(out.x, P.x) && fe::from_bytes(out.y, P.y) && grp::on_curve(out);
-}
+// Runs the operation with the fastest kernel this CPU allows.
+#if defined(__x86_64__)
+#define PELMO_SM2_DISPATCH(call) \
+    (use_adx_kernel() ? Curve<FieldAdx>::call : Curve<FieldPortable>::call)
+#else
+#define PELMO_SM2_DISPATCH(call) Curve<FieldPortable>::call
+#endif
 
 }  // namespace
 
@@ -48,36 +34,23 @@ const Bytes32 kGx = hex32("32c4ae2c1f1981195f9904466a39c9948fe30bbff2660be1715a4
 const Bytes32 kGy = hex32("bc3736a2f4f6779c59bdcee36b692153d0a9877cc62a474002df32e52139f0a0");
 
 bool is_valid_point(const Affine& P) noexcept {
-    Aff a;
-    return parse_point(a, P);
+    return PELMO_SM2_DISPATCH(is_valid_point(P));
 }
 
 bool mul_base(Affine& out, const Bytes32& k) noexcept {
-    return finish(out, mult::base(load_scalar(k)));
+    return PELMO_SM2_DISPATCH(mul_base(out, k));
 }
 
 bool mul(Affine& out, const Bytes32& k, const Affine& P) noexcept {
-    Aff p;
-    if (!parse_point(p, P)) return false;  // callers only pass valid points
-    return finish(out, mult::var(load_scalar(k), p));
+    return PELMO_SM2_DISPATCH(mul(out, k, P));
 }
 
 bool mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& t, const Affine& P) noexcept {
-    Aff p;
-    if (!parse_point(p, P)) return false;
-    return finish(out, mult::double_vartime(load_scalar(s), load_scalar(t), p));
+    return PELMO_SM2_DISPATCH(mul_double_vartime(out, s, t, P));
 }
 
 bool lift_x(Affine& out, const Bytes32& x, int y_parity) noexcept {
-    Fe fx;
-    if (!fe::from_bytes(fx, x)) return false;
-    Fe y;
-    if (!fe::sqrt(y, grp::curve_rhs(fx))) return false;
-    Bytes32 yb = fe::to_bytes(y);
-    if ((yb[31] & 1) != (y_parity & 1)) yb = fe::to_bytes(fe::neg(y));
-    out.x = x;
-    out.y = yb;
-    return true;
+    return PELMO_SM2_DISPATCH(lift_x(out, x, y_parity));
 }
 
 }  // namespace pelmo::detail::sm2::curve

@@ -34,8 +34,9 @@ inline constexpr Fe kB = {
     {0x90d230632bc0dd42ULL, 0x71cf379ae9b537abULL, 0x527981505ea51c3cULL, 0x240fe188ba20e2c8ULL}};
 
 /// Montgomery reduction of the 512-bit t (t < p * 2^256): t / 2^256 mod p, fully reduced.
-inline Fe reduce(const u64 t[8]) noexcept {
+PELMO_INLINE Fe reduce(const u64 t[8]) noexcept {
     u64 r0 = t[0], r1 = t[1], r2 = t[2], r3 = t[3];
+    PELMO_UNROLL
     for (int i = 0; i < 4; ++i) {
         // r <- (r + m*p) / 2^64 with m = r0. Relative to the next limb, m*p adds
         // m*2^192 + m - (m*2^32)*(2^128 + 1); the result stays below 2^256.
@@ -64,29 +65,37 @@ inline Fe reduce(const u64 t[8]) noexcept {
 }
 
 /// a * b / R mod p.
-inline Fe mul(const Fe& a, const Fe& b) noexcept {
+PELMO_INLINE Fe mul(const Fe& a, const Fe& b) noexcept {
+    // Row by row: t += a * b_i, the low and high halves of the four partial
+    // products added as two separate carry chains.
     u64 t[8];
-    u64 carry = 0;
-    for (int j = 0; j < 4; ++j) {
-        const u128 p = static_cast<u128>(a.v[j]) * b.v[0] + carry;
-        t[j] = static_cast<u64>(p);
-        carry = static_cast<u64>(p >> 64);
-    }
-    t[4] = carry;
+    u64 h[4], l[4], c;
+    PELMO_UNROLL
+    for (int j = 0; j < 4; ++j) l[j] = mul_wide(a.v[j], b.v[0], h[j]);
+    t[0] = l[0];
+    t[1] = addc(l[1], h[0], 0, c);
+    t[2] = addc(l[2], h[1], c, c);
+    t[3] = addc(l[3], h[2], c, c);
+    t[4] = h[3] + c;
+    PELMO_UNROLL
     for (int i = 1; i < 4; ++i) {
-        carry = 0;
-        for (int j = 0; j < 4; ++j) {
-            const u128 p = static_cast<u128>(a.v[j]) * b.v[i] + t[i + j] + carry;
-            t[i + j] = static_cast<u64>(p);
-            carry = static_cast<u64>(p >> 64);
-        }
-        t[i + 4] = carry;
+        PELMO_UNROLL
+        for (int j = 0; j < 4; ++j) l[j] = mul_wide(a.v[j], b.v[i], h[j]);
+        t[i] = addc(t[i], l[0], 0, c);
+        t[i + 1] = addc(t[i + 1], l[1], c, c);
+        t[i + 2] = addc(t[i + 2], l[2], c, c);
+        t[i + 3] = addc(t[i + 3], l[3], c, c);
+        t[i + 4] = c;
+        t[i + 1] = addc(t[i + 1], h[0], 0, c);
+        t[i + 2] = addc(t[i + 2], h[1], c, c);
+        t[i + 3] = addc(t[i + 3], h[2], c, c);
+        t[i + 4] = addc(t[i + 4], h[3], c, c);
     }
     return reduce(t);
 }
 
 /// a^2 / R mod p.
-inline Fe sqr(const Fe& a) noexcept {
+PELMO_INLINE Fe sqr(const Fe& a) noexcept {
     const u64* x = a.v;
     u64 t[8];
     u64 h, c;
@@ -129,60 +138,56 @@ inline Fe sqr(const Fe& a) noexcept {
     return reduce(t);
 }
 
-/// a^(2^n) / R^(2^n - 1): n successive squarings.
-inline Fe sqr_n(Fe a, int n) noexcept {
-    for (int i = 0; i < n; ++i) a = sqr(a);
-    return a;
-}
-
-inline Fe add(const Fe& a, const Fe& b) noexcept {
+PELMO_INLINE Fe add(const Fe& a, const Fe& b) noexcept {
     u64 s[4], c = 0;
+    PELMO_UNROLL
     for (int i = 0; i < 4; ++i) s[i] = addc(a.v[i], b.v[i], c, c);
     Fe out;
     reduce_once(out.v, s, c, kP);
     return out;
 }
 
-inline Fe sub(const Fe& a, const Fe& b) noexcept {
+PELMO_INLINE Fe sub(const Fe& a, const Fe& b) noexcept {
     Fe out;
     const u64 borrow = sub4(out.v, a.v, b.v);
     const u64 mask = ct::value_barrier(0 - borrow);
     u64 c = 0;
+    PELMO_UNROLL
     for (int i = 0; i < 4; ++i) out.v[i] = addc(out.v[i], kP[i] & mask, c, c);
     return out;
 }
 
-inline Fe neg(const Fe& a) noexcept {
+PELMO_INLINE Fe neg(const Fe& a) noexcept {
     return sub(kZero, a);
 }
-inline Fe dbl(const Fe& a) noexcept {
+PELMO_INLINE Fe dbl(const Fe& a) noexcept {
     return add(a, a);
 }
 
 /// All-ones when a = 0.
-inline u64 is_zero(const Fe& a) noexcept {
+PELMO_INLINE u64 is_zero(const Fe& a) noexcept {
     return is_zero4(a.v);
 }
 /// All-ones when a = b.
-inline u64 eq(const Fe& a, const Fe& b) noexcept {
+PELMO_INLINE u64 eq(const Fe& a, const Fe& b) noexcept {
     return ct::is_zero_mask((a.v[0] ^ b.v[0]) | (a.v[1] ^ b.v[1]) | (a.v[2] ^ b.v[2]) |
                             (a.v[3] ^ b.v[3]));
 }
 /// r = mask ? a : r.
-inline void cmov(Fe& r, const Fe& a, u64 mask) noexcept {
+PELMO_INLINE void cmov(Fe& r, const Fe& a, u64 mask) noexcept {
     cmov4(r.v, a.v, mask);
 }
 /// r = mask ? -r : r.
-inline void cneg(Fe& r, u64 mask) noexcept {
+PELMO_INLINE void cneg(Fe& r, u64 mask) noexcept {
     cmov(r, neg(r), mask);
 }
 
 /// Enters the Montgomery domain: a*R mod p (a < p).
-inline Fe to_mont(const Fe& a) noexcept {
+PELMO_INLINE Fe to_mont(const Fe& a) noexcept {
     return mul(a, kR2);
 }
 /// Leaves it: a/R mod p.
-inline Fe from_mont(const Fe& a) noexcept {
+PELMO_INLINE Fe from_mont(const Fe& a) noexcept {
     const u64 t[8] = {a.v[0], a.v[1], a.v[2], a.v[3], 0, 0, 0, 0};
     return reduce(t);
 }
@@ -192,11 +197,68 @@ bool from_bytes(Fe& out, const Bytes32& in) noexcept;
 /// The canonical big-endian bytes of a.
 Bytes32 to_bytes(const Fe& a) noexcept;
 
-/// 1/a (0 for a = 0), constant time.
-Fe inv(const Fe& a) noexcept;
-/// The square root a^((p+1)/4) (p = 3 mod 4); true iff it squares back to a. Constant
-/// time, though its callers only use it on public values.
-bool sqrt(Fe& out, const Fe& a) noexcept;
+}  // namespace fe
+
+/// The portable multiplication kernel. Point arithmetic is written once as templates
+/// over a kernel like this one (see field_adx.hpp for the other).
+struct FieldPortable {
+    static PELMO_INLINE Fe mul(const Fe& a, const Fe& b) noexcept { return fe::mul(a, b); }
+    static PELMO_INLINE Fe sqr(const Fe& a) noexcept { return fe::sqr(a); }
+};
+
+namespace fe {
+
+/// a^(2^n) / R^(2^n - 1) with kernel F: n successive squarings.
+template <class F>
+Fe sqr_n(Fe a, int n) noexcept {
+    for (int i = 0; i < n; ++i) a = F::sqr(a);
+    return a;
+}
+
+/// Powers x^(2^k - 1) shared by the inversion and the square root, whose exponents
+/// p - 2 and (p + 1)/4 both start with 31 ones, a zero and 128 ones.
+template <class F>
+struct PowerLadder {
+    Fe x1, x2, x31, x62, x128;
+    explicit PowerLadder(const Fe& x) noexcept {
+        x1 = x;
+        x2 = F::mul(F::sqr(x), x);
+        const Fe x3 = F::mul(F::sqr(x2), x);
+        const Fe x6 = F::mul(sqr_n<F>(x3, 3), x3);
+        const Fe x12 = F::mul(sqr_n<F>(x6, 6), x6);
+        const Fe x24 = F::mul(sqr_n<F>(x12, 12), x12);
+        const Fe x30 = F::mul(sqr_n<F>(x24, 6), x6);
+        x31 = F::mul(F::sqr(x30), x);
+        const Fe x32 = F::mul(F::sqr(x31), x);
+        x62 = F::mul(sqr_n<F>(x32, 30), x30);
+        const Fe x64 = F::mul(sqr_n<F>(x62, 2), x2);
+        x128 = F::mul(sqr_n<F>(x64, 64), x64);
+    }
+};
+
+/// 1/a (0 for a = 0) as a^(p-2), constant time.
+template <class F>
+Fe inv(const Fe& a) noexcept {
+    // p - 2 = 1^31 0 1^128 0^32 1^62 0 1 (bits from the top).
+    const PowerLadder<F> l(a);
+    Fe t = F::mul(sqr_n<F>(l.x31, 129), l.x128);
+    t = sqr_n<F>(t, 32);
+    t = F::mul(sqr_n<F>(t, 62), l.x62);
+    return F::mul(sqr_n<F>(t, 2), l.x1);
+}
+
+/// The square root a^((p+1)/4) (p = 3 mod 4); true iff it squares back to a.
+/// Branch-free, though its callers only use it on public values.
+template <class F>
+bool sqrt(Fe& out, const Fe& a) noexcept {
+    // (p + 1)/4 = 1^31 0 1^128 0^31 1 0^62 (254 bits).
+    const PowerLadder<F> l(a);
+    Fe t = F::mul(sqr_n<F>(l.x31, 129), l.x128);
+    t = F::mul(sqr_n<F>(t, 32), l.x1);
+    t = sqr_n<F>(t, 62);
+    out = t;
+    return eq(F::sqr(t), a) != 0;
+}
 
 }  // namespace fe
 }  // namespace pelmo::detail::sm2::curve

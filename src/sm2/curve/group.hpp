@@ -4,6 +4,7 @@
 // The constant-time functions take masks for the special cases instead of branching,
 // and report the one case they cannot handle themselves (adding a point to itself)
 // so that a caller can substitute a doubling where that case is reachable.
+// The formulas are templates over the multiplication kernel F (field.hpp).
 #pragma once
 
 #include "sm2/curve/field.hpp"
@@ -25,114 +26,117 @@ inline Jac from_affine(const Aff& a) noexcept {
     return Jac{a.x, a.y, fe::kOne};
 }
 
-inline void cmov(Jac& r, const Jac& a, u64 mask) noexcept {
+PELMO_INLINE void cmov(Jac& r, const Jac& a, u64 mask) noexcept {
     fe::cmov(r.X, a.X, mask);
     fe::cmov(r.Y, a.Y, mask);
     fe::cmov(r.Z, a.Z, mask);
 }
 
-inline u64 is_infinity(const Jac& a) noexcept {
+PELMO_INLINE u64 is_infinity(const Jac& a) noexcept {
     return fe::is_zero(a.Z);
 }
 
-/// 2a, for every a including infinity (a = -3: 3M + 5S).
-inline Jac dbl(const Jac& a) noexcept {
-    const Fe delta = fe::sqr(a.Z);
-    const Fe gamma = fe::sqr(a.Y);
-    const Fe beta = fe::mul(a.X, gamma);
-    const Fe t = fe::mul(fe::sub(a.X, delta), fe::add(a.X, delta));
-    const Fe alpha = fe::add(fe::dbl(t), t);  // 3(X - Z^2)(X + Z^2) = 3X^2 - 3Z^4
-    const Fe beta4 = fe::dbl(fe::dbl(beta));
-    Jac r;
-    r.X = fe::sub(fe::sqr(alpha), fe::dbl(beta4));
-    r.Z = fe::dbl(fe::mul(a.Y, a.Z));
-    const Fe gamma2 = fe::sqr(gamma);
-    const Fe gamma2_8 = fe::dbl(fe::dbl(fe::dbl(gamma2)));
-    r.Y = fe::sub(fe::mul(alpha, fe::sub(beta4, r.X)), gamma2_8);
-    return r;
-}
+inline constexpr Jac kInfinity = {fe::kOne, fe::kOne, fe::kZero};
 
-/// a + b for a Jacobian a and an affine b (7M + 4S), a and b not infinity.
-/// `same` is set to all-ones when a = b, where the result is wrong (a zero Z);
-/// when a = -b the result correctly has Z = 0.
-inline Jac add_mixed(const Jac& a, const Aff& b, u64& same) noexcept {
-    const Fe z1z1 = fe::sqr(a.Z);
-    const Fe u2 = fe::mul(b.x, z1z1);
-    const Fe s2 = fe::mul(b.y, fe::mul(a.Z, z1z1));
-    const Fe h = fe::sub(u2, a.X);
-    const Fe hh = fe::sqr(h);
-    const Fe i = fe::dbl(fe::dbl(hh));
-    const Fe j = fe::mul(h, i);
-    const Fe rr = fe::dbl(fe::sub(s2, a.Y));
-    same = fe::is_zero(h) & fe::is_zero(rr);
-    const Fe v = fe::mul(a.X, i);
-    Jac r;
-    r.X = fe::sub(fe::sub(fe::sqr(rr), j), fe::dbl(v));
-    r.Y = fe::sub(fe::mul(rr, fe::sub(v, r.X)), fe::dbl(fe::mul(a.Y, j)));
-    r.Z = fe::dbl(fe::mul(a.Z, h));
-    return r;
-}
+template <class F>
+struct Group {
+    /// 2a, for every a including infinity (a = -3: 3M + 5S).
+    static Jac dbl(const Jac& a) noexcept {
+        const Fe delta = F::sqr(a.Z);
+        const Fe gamma = F::sqr(a.Y);
+        const Fe beta = F::mul(a.X, gamma);
+        const Fe t = F::mul(fe::sub(a.X, delta), fe::add(a.X, delta));
+        const Fe alpha = fe::add(fe::dbl(t), t);  // 3(X - Z^2)(X + Z^2) = 3X^2 - 3Z^4
+        const Fe beta4 = fe::dbl(fe::dbl(beta));
+        Jac r;
+        r.X = fe::sub(F::sqr(alpha), fe::dbl(beta4));
+        r.Z = fe::dbl(F::mul(a.Y, a.Z));
+        const Fe gamma2 = F::sqr(gamma);
+        const Fe gamma2_8 = fe::dbl(fe::dbl(fe::dbl(gamma2)));
+        r.Y = fe::sub(F::mul(alpha, fe::sub(beta4, r.X)), gamma2_8);
+        return r;
+    }
 
-/// a + b for Jacobian a and b (11M + 5S), neither infinity; `same` as for add_mixed.
-inline Jac add(const Jac& a, const Jac& b, u64& same) noexcept {
-    const Fe z1z1 = fe::sqr(a.Z);
-    const Fe z2z2 = fe::sqr(b.Z);
-    const Fe u1 = fe::mul(a.X, z2z2);
-    const Fe u2 = fe::mul(b.X, z1z1);
-    const Fe s1 = fe::mul(a.Y, fe::mul(b.Z, z2z2));
-    const Fe s2 = fe::mul(b.Y, fe::mul(a.Z, z1z1));
-    const Fe h = fe::sub(u2, u1);
-    const Fe i = fe::sqr(fe::dbl(h));
-    const Fe j = fe::mul(h, i);
-    const Fe rr = fe::dbl(fe::sub(s2, s1));
-    same = fe::is_zero(h) & fe::is_zero(rr);
-    const Fe v = fe::mul(u1, i);
-    Jac r;
-    r.X = fe::sub(fe::sub(fe::sqr(rr), j), fe::dbl(v));
-    r.Y = fe::sub(fe::mul(rr, fe::sub(v, r.X)), fe::dbl(fe::mul(s1, j)));
-    r.Z = fe::dbl(fe::mul(fe::mul(a.Z, b.Z), h));
-    return r;
-}
+    /// a + b for a Jacobian a and an affine b (7M + 4S), a and b not infinity.
+    /// `same` is set to all-ones when a = b, where the result is wrong (a zero Z);
+    /// when a = -b the result correctly has Z = 0.
+    static Jac add_mixed(const Jac& a, const Aff& b, u64& same) noexcept {
+        const Fe z1z1 = F::sqr(a.Z);
+        const Fe u2 = F::mul(b.x, z1z1);
+        const Fe s2 = F::mul(b.y, F::mul(a.Z, z1z1));
+        const Fe h = fe::sub(u2, a.X);
+        const Fe hh = F::sqr(h);
+        const Fe i = fe::dbl(fe::dbl(hh));
+        const Fe j = F::mul(h, i);
+        const Fe rr = fe::dbl(fe::sub(s2, a.Y));
+        same = fe::is_zero(h) & fe::is_zero(rr);
+        const Fe v = F::mul(a.X, i);
+        Jac r;
+        r.X = fe::sub(fe::sub(F::sqr(rr), j), fe::dbl(v));
+        r.Y = fe::sub(F::mul(rr, fe::sub(v, r.X)), fe::dbl(F::mul(a.Y, j)));
+        r.Z = fe::dbl(F::mul(a.Z, h));
+        return r;
+    }
 
-/// a + b for any a and b (infinity and doubling included), constant time. Costs a
-/// doubling on top of the addition; used where a = b is reachable.
-inline Jac add_complete(const Jac& a, const Jac& b) noexcept {
-    u64 same;
-    Jac r = add(a, b, same);
-    const u64 a_inf = is_infinity(a), b_inf = is_infinity(b);
-    cmov(r, dbl(a), same & ~a_inf & ~b_inf);
-    cmov(r, b, a_inf);
-    cmov(r, a, b_inf);
-    return r;
-}
+    /// a + b for Jacobian a and b (11M + 5S), neither infinity; `same` as for add_mixed.
+    static Jac add(const Jac& a, const Jac& b, u64& same) noexcept {
+        const Fe z1z1 = F::sqr(a.Z);
+        const Fe z2z2 = F::sqr(b.Z);
+        const Fe u1 = F::mul(a.X, z2z2);
+        const Fe u2 = F::mul(b.X, z1z1);
+        const Fe s1 = F::mul(a.Y, F::mul(b.Z, z2z2));
+        const Fe s2 = F::mul(b.Y, F::mul(a.Z, z1z1));
+        const Fe h = fe::sub(u2, u1);
+        const Fe i = F::sqr(fe::dbl(h));
+        const Fe j = F::mul(h, i);
+        const Fe rr = fe::dbl(fe::sub(s2, s1));
+        same = fe::is_zero(h) & fe::is_zero(rr);
+        const Fe v = F::mul(u1, i);
+        Jac r;
+        r.X = fe::sub(fe::sub(F::sqr(rr), j), fe::dbl(v));
+        r.Y = fe::sub(F::mul(rr, fe::sub(v, r.X)), fe::dbl(F::mul(s1, j)));
+        r.Z = fe::dbl(F::mul(F::mul(a.Z, b.Z), h));
+        return r;
+    }
 
-/// a + b, Jacobian plus affine, for any a and a finite b, constant time.
-inline Jac add_mixed_complete(const Jac& a, const Aff& b) noexcept {
-    u64 same;
-    Jac r = add_mixed(a, b, same);
-    const u64 a_inf = is_infinity(a);
-    cmov(r, dbl(a), same & ~a_inf);
-    cmov(r, from_affine(b), a_inf);
-    return r;
-}
+    /// a + b for any a and b (infinity and doubling included), constant time. Costs a
+    /// doubling on top of the addition; used where a = b is reachable.
+    static Jac add_complete(const Jac& a, const Jac& b) noexcept {
+        u64 same;
+        Jac r = add(a, b, same);
+        const u64 a_inf = is_infinity(a), b_inf = is_infinity(b);
+        cmov(r, dbl(a), same & ~a_inf & ~b_inf);
+        cmov(r, b, a_inf);
+        cmov(r, a, b_inf);
+        return r;
+    }
 
-/// The affine form of a finite a (one inversion); the caller checks a is not infinity.
-inline Aff to_affine(const Jac& a) noexcept {
-    const Fe zi = fe::inv(a.Z);
-    const Fe zi2 = fe::sqr(zi);
-    return Aff{fe::mul(a.X, zi2), fe::mul(a.Y, fe::mul(zi2, zi))};
-}
+    /// a + b, Jacobian plus affine, for any a and a finite b, constant time.
+    static Jac add_mixed_complete(const Jac& a, const Aff& b) noexcept {
+        u64 same;
+        Jac r = add_mixed(a, b, same);
+        const u64 a_inf = is_infinity(a);
+        cmov(r, dbl(a), same & ~a_inf);
+        cmov(r, from_affine(b), a_inf);
+        return r;
+    }
 
-/// The right-hand side x^3 - 3x + b.
-inline Fe curve_rhs(const Fe& x) noexcept {
-    const Fe x3 = fe::mul(fe::sqr(x), x);
-    return fe::add(fe::sub(x3, fe::add(fe::dbl(x), x)), fe::kB);
-}
+    /// The affine form of a finite a (one inversion); the caller checks a is not infinity.
+    static Aff to_affine(const Jac& a) noexcept {
+        const Fe zi = fe::inv<F>(a.Z);
+        const Fe zi2 = F::sqr(zi);
+        return Aff{F::mul(a.X, zi2), F::mul(a.Y, F::mul(zi2, zi))};
+    }
 
-/// y^2 = x^3 - 3x + b.
-inline bool on_curve(const Aff& a) noexcept {
-    return fe::eq(fe::sqr(a.y), curve_rhs(a.x)) != 0;
-}
+    /// The right-hand side x^3 - 3x + b.
+    static Fe curve_rhs(const Fe& x) noexcept {
+        const Fe x3 = F::mul(F::sqr(x), x);
+        return fe::add(fe::sub(x3, fe::add(fe::dbl(x), x)), fe::kB);
+    }
+
+    /// y^2 = x^3 - 3x + b.
+    static bool on_curve(const Aff& a) noexcept { return fe::eq(F::sqr(a.y), curve_rhs(a.x)) != 0; }
+};
 
 }  // namespace grp
 }  // namespace pelmo::detail::sm2::curve

@@ -24,37 +24,41 @@ inline constexpr Sc kR2 = {
     {0x901192af7c114f20ULL, 0x3464504ade6fa2faULL, 0x620fc84c3affe0d4ULL, 0x1eb5e412a22b3d3bULL}};
 
 /// a mod n for any 256-bit a (n > 2^255, so one conditional subtraction).
-inline Sc reduce(const u64 a[4]) noexcept {
+PELMO_INLINE Sc reduce(const u64 a[4]) noexcept {
     Sc r;
     reduce_once(r.v, a, 0, kN);
     return r;
 }
 
-inline Sc add(const Sc& a, const Sc& b) noexcept {
+PELMO_INLINE Sc add(const Sc& a, const Sc& b) noexcept {
     u64 s[4], c = 0;
+    PELMO_UNROLL
     for (int i = 0; i < 4; ++i) s[i] = addc(a.v[i], b.v[i], c, c);
     Sc r;
     reduce_once(r.v, s, c, kN);
     return r;
 }
 
-inline Sc sub(const Sc& a, const Sc& b) noexcept {
+PELMO_INLINE Sc sub(const Sc& a, const Sc& b) noexcept {
     Sc r;
     const u64 mask = ct::value_barrier(0 - sub4(r.v, a.v, b.v));
     u64 c = 0;
+    PELMO_UNROLL
     for (int i = 0; i < 4; ++i) r.v[i] = addc(r.v[i], kN[i] & mask, c, c);
     return r;
 }
 
-inline Sc neg(const Sc& a) noexcept {
+PELMO_INLINE Sc neg(const Sc& a) noexcept {
     return sub(Sc{{0, 0, 0, 0}}, a);
 }
 
 /// a * b / R mod n (CIOS Montgomery multiplication).
-inline Sc mont_mul(const Sc& a, const Sc& b) noexcept {
+PELMO_INLINE Sc mont_mul(const Sc& a, const Sc& b) noexcept {
     u64 t[6] = {0, 0, 0, 0, 0, 0};
+    PELMO_UNROLL
     for (int i = 0; i < 4; ++i) {
         u64 c = 0;
+        PELMO_UNROLL
         for (int j = 0; j < 4; ++j) {
             const u128 p = static_cast<u128>(a.v[j]) * b.v[i] + t[j] + c;
             t[j] = static_cast<u64>(p);
@@ -64,6 +68,7 @@ inline Sc mont_mul(const Sc& a, const Sc& b) noexcept {
         const u64 m = t[0] * kN0;
         u128 p = static_cast<u128>(m) * kN[0] + t[0];
         c = static_cast<u64>(p >> 64);
+        PELMO_UNROLL
         for (int j = 1; j < 4; ++j) {
             p = static_cast<u128>(m) * kN[j] + t[j] + c;
             t[j - 1] = static_cast<u64>(p);
@@ -78,14 +83,14 @@ inline Sc mont_mul(const Sc& a, const Sc& b) noexcept {
 }
 
 /// a * b mod n.
-inline Sc mul(const Sc& a, const Sc& b) noexcept {
+PELMO_INLINE Sc mul(const Sc& a, const Sc& b) noexcept {
     return mont_mul(mont_mul(a, b), kR2);
 }
 
 /// 1/a mod n (0 for a = 0), constant time.
 Sc inv(const Sc& a) noexcept;
 
-inline u64 is_zero(const Sc& a) noexcept {
+PELMO_INLINE u64 is_zero(const Sc& a) noexcept {
     return is_zero4(a.v);
 }
 
