@@ -127,7 +127,9 @@ TYPED_TEST(Sm2FieldKernel, Inversion) {
     for (const mpz_class& a : field_inputs(kRandom / 10)) {
         if (a == 0) continue;
         ASSERT_EQ(value_of(fe::inv<F>(fe_of(a))), inv(a, kP)) << a;
+        ASSERT_EQ(value_of(fe::inv_fermat<F>(fe_of(a))), inv(a, kP)) << a;
     }
+    EXPECT_EQ(value_of(fe::inv_fermat<F>(fe::kZero)), 0);
 }
 
 TYPED_TEST(Sm2FieldKernel, SquareRoots) {
