@@ -78,6 +78,7 @@ TYPED_TEST(Sm2FieldKernel, AddSubNegMulSqrAgainstGmp) {
         ASSERT_EQ(value_of(fe::neg(fa)), mod(-a, kP)) << a;
         ASSERT_EQ(value_of(F::sqr(fa)), mod(a * a, kP)) << a;
         ASSERT_EQ(value_of(fe::dbl(fa)), mod(2 * a, kP)) << a;
+        ASSERT_EQ(mod(2 * value_of(fe::half(fa)), kP), a) << a;
     }
 }
 

@@ -158,6 +158,20 @@ PELMO_INLINE Fe sub(const Fe& a, const Fe& b) noexcept {
     return out;
 }
 
+/// a/2 mod p: (a + p)/2 for odd a.
+PELMO_INLINE Fe half(const Fe& a) noexcept {
+    const u64 odd = ct::value_barrier(0 - (a.v[0] & 1));
+    u64 t[4], c = 0;
+    PELMO_UNROLL
+    for (int i = 0; i < 4; ++i) t[i] = addc(a.v[i], kP[i] & odd, c, c);
+    Fe out;
+    out.v[0] = (t[0] >> 1) | (t[1] << 63);
+    out.v[1] = (t[1] >> 1) | (t[2] << 63);
+    out.v[2] = (t[2] >> 1) | (t[3] << 63);
+    out.v[3] = (t[3] >> 1) | (c << 63);
+    return out;
+}
+
 PELMO_INLINE Fe neg(const Fe& a) noexcept {
     return sub(kZero, a);
 }
