@@ -78,6 +78,7 @@ TYPED_TEST(Sm2FieldKernel, AddSubNegMulSqrAgainstGmp) {
         ASSERT_EQ(value_of(fe::neg(fa)), mod(-a, kP)) << a;
         ASSERT_EQ(value_of(F::sqr(fa)), mod(a * a, kP)) << a;
         ASSERT_EQ(value_of(fe::dbl(fa)), mod(2 * a, kP)) << a;
+        ASSERT_EQ(mod(2 * value_of(fe::half(fa)), kP), a) << a;
     }
 }
 
@@ -127,7 +128,9 @@ TYPED_TEST(Sm2FieldKernel, Inversion) {
     for (const mpz_class& a : field_inputs(kRandom / 10)) {
         if (a == 0) continue;
         ASSERT_EQ(value_of(fe::inv<F>(fe_of(a))), inv(a, kP)) << a;
+        ASSERT_EQ(value_of(fe::inv_fermat<F>(fe_of(a))), inv(a, kP)) << a;
     }
+    EXPECT_EQ(value_of(fe::inv_fermat<F>(fe::kZero)), 0);
 }
 
 TYPED_TEST(Sm2FieldKernel, SquareRoots) {

@@ -75,6 +75,14 @@ TEST(Sm2Scalar, Inversion) {
     }
 }
 
+TEST(Sm2Scalar, FermatInversionAgrees) {
+    EXPECT_EQ(value_of(curve::sc::inv_fermat(sc_of(0))), 0);
+    for (const mpz_class& a : scalar_inputs(50)) {
+        if (a == 0) continue;
+        ASSERT_EQ(value_of(curve::sc::inv_fermat(sc_of(a))), inv(a, kN)) << a;
+    }
+}
+
 TEST(Sm2Scalar, LimbInterfaceAgrees) {
     for (int i = 0; i < 50; ++i) {
         const mpz_class a = random_below(kN), b = random_below(kN);

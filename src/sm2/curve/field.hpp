@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "sm2/curve/limbs.hpp"
+#include "sm2/curve/modinv.hpp"
 
 namespace pelmo::detail::sm2::curve {
 
@@ -157,6 +158,20 @@ PELMO_INLINE Fe sub(const Fe& a, const Fe& b) noexcept {
     return out;
 }
 
+/// a/2 mod p: (a + p)/2 for odd a.
+PELMO_INLINE Fe half(const Fe& a) noexcept {
+    const u64 odd = ct::value_barrier(0 - (a.v[0] & 1));
+    u64 t[4], c = 0;
+    PELMO_UNROLL
+    for (int i = 0; i < 4; ++i) t[i] = addc(a.v[i], kP[i] & odd, c, c);
+    Fe out;
+    out.v[0] = (t[0] >> 1) | (t[1] << 63);
+    out.v[1] = (t[1] >> 1) | (t[2] << 63);
+    out.v[2] = (t[2] >> 1) | (t[3] << 63);
+    out.v[3] = (t[3] >> 1) | (c << 63);
+    return out;
+}
+
 PELMO_INLINE Fe neg(const Fe& a) noexcept {
     return sub(kZero, a);
 }
@@ -236,15 +251,28 @@ struct PowerLadder {
     }
 };
 
-/// 1/a (0 for a = 0) as a^(p-2), constant time.
+/// 1/a (0 for a = 0) as a^(p-2), constant time. Slower than inv(); kept as a
+/// cross-check.
 template <class F>
-Fe inv(const Fe& a) noexcept {
+Fe inv_fermat(const Fe& a) noexcept {
     // p - 2 = 1^31 0 1^128 0^32 1^62 0 1 (bits from the top).
     const PowerLadder<F> l(a);
     Fe t = F::mul(sqr_n<F>(l.x31, 129), l.x128);
     t = sqr_n<F>(t, 32);
     t = F::mul(sqr_n<F>(t, 62), l.x62);
     return F::mul(sqr_n<F>(t, 2), l.x1);
+}
+
+/// R^3 mod p: turns the plain inverse of a*R into the Montgomery form of 1/a.
+inline constexpr Fe kR3 = {
+    {0x0000001200000016ULL, 0x0000000efffffff8ULL, 0x0000000a0000000cULL, 0x0000001b00000009ULL}};
+
+/// 1/a (0 for a = 0), constant time (divsteps, then one multiplication).
+template <class F>
+Fe inv(const Fe& a) noexcept {
+    Fe r;
+    modinv::inverse(r.v, a.v, modinv::kFieldP);  // 1/(aR) = a^-1 R^-1
+    return F::mul(r, kR3);                       // a^-1 R
 }
 
 /// The square root a^((p+1)/4) (p = 3 mod 4); true iff it squares back to a.

@@ -70,121 +70,119 @@ namespace pelmo::detail::sm2::curve::fe_adx {
 
 PELMO_INLINE Fe mul(const Fe& a, const Fe& b) noexcept {
     u64 t0, t1, t2, t3, t4, t5, t6, t7, x, y;
-    const u64* pa = a.v;
-    const u64* pb = b.v;
     __asm__(
         // Row 0: t0..t4 = a * b0.
-        "movq 0(%[pb]), %%rdx\n\t"
-        "mulxq 0(%[pa]), %[t0], %[t1]\n\t"
-        "mulxq 8(%[pa]), %[x], %[t2]\n\t"
+        "movq %[b0], %%rdx\n\t"
+        "mulxq %[a0], %[t0], %[t1]\n\t"
+        "mulxq %[a1], %[x], %[t2]\n\t"
         "addq %[x], %[t1]\n\t"
-        "mulxq 16(%[pa]), %[x], %[t3]\n\t"
+        "mulxq %[a2], %[x], %[t3]\n\t"
         "adcq %[x], %[t2]\n\t"
-        "mulxq 24(%[pa]), %[x], %[t4]\n\t"
+        "mulxq %[a3], %[x], %[t4]\n\t"
         "adcq %[x], %[t3]\n\t"
         "adcq $0, %[t4]\n\t"
         // Row 1: t1..t5 += a * b1 (low halves on OF, high halves on CF).
-        "movq 8(%[pb]), %%rdx\n\t"
+        "movq %[b1], %%rdx\n\t"
         "xorl %k[t5], %k[t5]\n\t"
-        "mulxq 0(%[pa]), %[x], %[y]\n\t"
+        "mulxq %[a0], %[x], %[y]\n\t"
         "adoxq %[x], %[t1]\n\t"
         "adcxq %[y], %[t2]\n\t"
-        "mulxq 8(%[pa]), %[x], %[y]\n\t"
+        "mulxq %[a1], %[x], %[y]\n\t"
         "adoxq %[x], %[t2]\n\t"
         "adcxq %[y], %[t3]\n\t"
-        "mulxq 16(%[pa]), %[x], %[y]\n\t"
+        "mulxq %[a2], %[x], %[y]\n\t"
         "adoxq %[x], %[t3]\n\t"
         "adcxq %[y], %[t4]\n\t"
-        "mulxq 24(%[pa]), %[x], %[y]\n\t"
+        "mulxq %[a3], %[x], %[y]\n\t"
         "adoxq %[x], %[t4]\n\t"
         "movl $0, %k[x]\n\t"
         "adcxq %[y], %[t5]\n\t"
         "adoxq %[x], %[t5]\n\t"
         // Row 2: t2..t6.
-        "movq 16(%[pb]), %%rdx\n\t"
+        "movq %[b2], %%rdx\n\t"
         "xorl %k[t6], %k[t6]\n\t"
-        "mulxq 0(%[pa]), %[x], %[y]\n\t"
+        "mulxq %[a0], %[x], %[y]\n\t"
         "adoxq %[x], %[t2]\n\t"
         "adcxq %[y], %[t3]\n\t"
-        "mulxq 8(%[pa]), %[x], %[y]\n\t"
+        "mulxq %[a1], %[x], %[y]\n\t"
         "adoxq %[x], %[t3]\n\t"
         "adcxq %[y], %[t4]\n\t"
-        "mulxq 16(%[pa]), %[x], %[y]\n\t"
+        "mulxq %[a2], %[x], %[y]\n\t"
         "adoxq %[x], %[t4]\n\t"
         "adcxq %[y], %[t5]\n\t"
-        "mulxq 24(%[pa]), %[x], %[y]\n\t"
+        "mulxq %[a3], %[x], %[y]\n\t"
         "adoxq %[x], %[t5]\n\t"
         "movl $0, %k[x]\n\t"
         "adcxq %[y], %[t6]\n\t"
         "adoxq %[x], %[t6]\n\t"
         // Row 3: t3..t7.
-        "movq 24(%[pb]), %%rdx\n\t"
+        "movq %[b3], %%rdx\n\t"
         "xorl %k[t7], %k[t7]\n\t"
-        "mulxq 0(%[pa]), %[x], %[y]\n\t"
+        "mulxq %[a0], %[x], %[y]\n\t"
         "adoxq %[x], %[t3]\n\t"
         "adcxq %[y], %[t4]\n\t"
-        "mulxq 8(%[pa]), %[x], %[y]\n\t"
+        "mulxq %[a1], %[x], %[y]\n\t"
         "adoxq %[x], %[t4]\n\t"
         "adcxq %[y], %[t5]\n\t"
-        "mulxq 16(%[pa]), %[x], %[y]\n\t"
+        "mulxq %[a2], %[x], %[y]\n\t"
         "adoxq %[x], %[t5]\n\t"
         "adcxq %[y], %[t6]\n\t"
-        "mulxq 24(%[pa]), %[x], %[y]\n\t"
+        "mulxq %[a3], %[x], %[y]\n\t"
         "adoxq %[x], %[t6]\n\t"
         "movl $0, %k[x]\n\t"
         "adcxq %[y], %[t7]\n\t"
         "adoxq %[x], %[t7]\n\t" PELMO_SM2_REDUCE
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
-          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y), [pa] "+r"(pa),
-          [pb] "+r"(pb)
-        : [p1] "m"(fe::kP[1]), [p3] "m"(fe::kP[3]), "m"(a), "m"(b)
+          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y)
+        : [a0] "m"(a.v[0]), [a1] "m"(a.v[1]), [a2] "m"(a.v[2]), [a3] "m"(a.v[3]), [b0] "m"(b.v[0]),
+          [b1] "m"(b.v[1]), [b2] "m"(b.v[2]), [b3] "m"(b.v[3]), [p1] "m"(fe::kP[1]),
+          [p3] "m"(fe::kP[3])
         : "rdx", "cc");
     return Fe{{t4, t5, t6, t7}};
 }
 
 PELMO_INLINE Fe sqr(const Fe& a) noexcept {
     u64 t0, t1, t2, t3, t4, t5, t6, t7, x, y;
-    const u64* pa = a.v;
     __asm__(
         // Cross products a_i * a_j (i < j) into t1..t6.
-        "movq 0(%[pa]), %%rdx\n\t"
-        "mulxq 8(%[pa]), %[t1], %[t2]\n\t"
-        "mulxq 16(%[pa]), %[x], %[t3]\n\t"
-        "mulxq 24(%[pa]), %[y], %[t4]\n\t"
+        "movq %[a0], %%rdx\n\t"
+        "mulxq %[a1], %[t1], %[t2]\n\t"
+        "mulxq %[a2], %[x], %[t3]\n\t"
+        "mulxq %[a3], %[y], %[t4]\n\t"
         "xorl %k[t7], %k[t7]\n\t"
         "adcxq %[x], %[t2]\n\t"
         "adcxq %[y], %[t3]\n\t"
-        "movq 8(%[pa]), %%rdx\n\t"
-        "mulxq 16(%[pa]), %[x], %[y]\n\t"
-        "mulxq 24(%[pa]), %[t0], %[t5]\n\t"
+        "movq %[a1], %%rdx\n\t"
+        "mulxq %[a2], %[x], %[y]\n\t"
+        "mulxq %[a3], %[t0], %[t5]\n\t"
         "adoxq %[x], %[t3]\n\t"
         "adcxq %[y], %[t4]\n\t"
         "adoxq %[t0], %[t4]\n\t"
-        "movq 16(%[pa]), %%rdx\n\t"
-        "mulxq 24(%[pa]), %[x], %[t6]\n\t"
+        "movq %[a2], %%rdx\n\t"
+        "mulxq %[a3], %[x], %[t6]\n\t"
         "adcxq %[x], %[t5]\n\t"
         "adoxq %[t7], %[t5]\n\t"
         "adcxq %[t7], %[t6]\n\t"
         "adoxq %[t7], %[t6]\n\t"
         // Double them (CF) and add the squares a_i^2 (OF).
-        "movq 0(%[pa]), %%rdx\n\t"
+        "movq %[a0], %%rdx\n\t"
         "xorl %k[y], %k[y]\n\t"
         "mulxq %%rdx, %[t0], %[x]\n\t"
         "adcxq %[t1], %[t1]\n\t"
         "adoxq %[x], %[t1]\n\t"
-        "movq 8(%[pa]), %%rdx\n\t"
+        "movq %[a1], %%rdx\n\t"
         "mulxq %%rdx, %[x], %[y]\n\t"
         "adcxq %[t2], %[t2]\n\t"
         "adoxq %[x], %[t2]\n\t"
         "adcxq %[t3], %[t3]\n\t"
         "adoxq %[y], %[t3]\n\t"
-        "movq 16(%[pa]), %%rdx\n\t"
+        "movq %[a2], %%rdx\n\t"
         "mulxq %%rdx, %[x], %[y]\n\t"
         "adcxq %[t4], %[t4]\n\t"
         "adoxq %[x], %[t4]\n\t"
         "adcxq %[t5], %[t5]\n\t"
         "adoxq %[y], %[t5]\n\t"
-        "movq 24(%[pa]), %%rdx\n\t"
+        "movq %[a3], %%rdx\n\t"
         "mulxq %%rdx, %[x], %[t7]\n\t"
         "adcxq %[t6], %[t6]\n\t"
         "adoxq %[x], %[t6]\n\t"
@@ -192,8 +190,9 @@ PELMO_INLINE Fe sqr(const Fe& a) noexcept {
         "adcxq %[x], %[t7]\n\t"
         "adoxq %[x], %[t7]\n\t" PELMO_SM2_REDUCE
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
-          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y), [pa] "+r"(pa)
-        : [p1] "m"(fe::kP[1]), [p3] "m"(fe::kP[3]), "m"(a)
+          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y)
+        : [a0] "m"(a.v[0]), [a1] "m"(a.v[1]), [a2] "m"(a.v[2]), [a3] "m"(a.v[3]),
+          [p1] "m"(fe::kP[1]), [p3] "m"(fe::kP[3])
         : "rdx", "cc");
     return Fe{{t4, t5, t6, t7}};
 }

@@ -40,24 +40,24 @@ inline constexpr Jac kInfinity = {fe::kOne, fe::kOne, fe::kZero};
 
 template <class F>
 struct Group {
-    /// 2a, for every a including infinity (a = -3: 3M + 5S).
+    /// 2a, for every a including infinity (a = -3: 4M + 4S). With Y' = 2Y:
+    /// M = 3(X - Z^2)(X + Z^2), S = X Y'^2 = 4XY^2, X3 = M^2 - 2S,
+    /// Y3 = M(S - X3) - Y'^4/2, Z3 = Y'Z.
     static Jac dbl(const Jac& a) noexcept {
+        const Fe y2 = fe::dbl(a.Y);
         const Fe delta = F::sqr(a.Z);
-        const Fe gamma = F::sqr(a.Y);
-        const Fe beta = F::mul(a.X, gamma);
+        const Fe gamma = F::sqr(y2);  // 4Y^2
+        const Fe s = F::mul(a.X, gamma);
         const Fe t = F::mul(fe::sub(a.X, delta), fe::add(a.X, delta));
-        const Fe alpha = fe::add(fe::dbl(t), t);  // 3(X - Z^2)(X + Z^2) = 3X^2 - 3Z^4
-        const Fe beta4 = fe::dbl(fe::dbl(beta));
+        const Fe m = fe::add(fe::dbl(t), t);
         Jac r;
-        r.X = fe::sub(F::sqr(alpha), fe::dbl(beta4));
-        r.Z = fe::dbl(F::mul(a.Y, a.Z));
-        const Fe gamma2 = F::sqr(gamma);
-        const Fe gamma2_8 = fe::dbl(fe::dbl(fe::dbl(gamma2)));
-        r.Y = fe::sub(F::mul(alpha, fe::sub(beta4, r.X)), gamma2_8);
+        r.X = fe::sub(F::sqr(m), fe::dbl(s));
+        r.Z = F::mul(y2, a.Z);
+        r.Y = fe::sub(F::mul(m, fe::sub(s, r.X)), fe::half(F::sqr(gamma)));
         return r;
     }
 
-    /// a + b for a Jacobian a and an affine b (7M + 4S), a and b not infinity.
+    /// a + b for a Jacobian a and an affine b (8M + 3S), a and b not infinity.
     /// `same` is set to all-ones when a = b, where the result is wrong (a zero Z);
     /// when a = -b the result correctly has Z = 0.
     static Jac add_mixed(const Jac& a, const Aff& b, u64& same) noexcept {
@@ -65,20 +65,19 @@ struct Group {
         const Fe u2 = F::mul(b.x, z1z1);
         const Fe s2 = F::mul(b.y, F::mul(a.Z, z1z1));
         const Fe h = fe::sub(u2, a.X);
-        const Fe hh = F::sqr(h);
-        const Fe i = fe::dbl(fe::dbl(hh));
-        const Fe j = F::mul(h, i);
-        const Fe rr = fe::dbl(fe::sub(s2, a.Y));
+        const Fe rr = fe::sub(s2, a.Y);
         same = fe::is_zero(h) & fe::is_zero(rr);
-        const Fe v = F::mul(a.X, i);
+        const Fe hh = F::sqr(h);
+        const Fe hhh = F::mul(h, hh);
+        const Fe v = F::mul(a.X, hh);
         Jac r;
-        r.X = fe::sub(fe::sub(F::sqr(rr), j), fe::dbl(v));
-        r.Y = fe::sub(F::mul(rr, fe::sub(v, r.X)), fe::dbl(F::mul(a.Y, j)));
-        r.Z = fe::dbl(F::mul(a.Z, h));
+        r.X = fe::sub(fe::sub(F::sqr(rr), hhh), fe::dbl(v));
+        r.Y = fe::sub(F::mul(rr, fe::sub(v, r.X)), F::mul(a.Y, hhh));
+        r.Z = F::mul(a.Z, h);
         return r;
     }
 
-    /// a + b for Jacobian a and b (11M + 5S), neither infinity; `same` as for add_mixed.
+    /// a + b for Jacobian a and b (12M + 4S), neither infinity; `same` as for add_mixed.
     static Jac add(const Jac& a, const Jac& b, u64& same) noexcept {
         const Fe z1z1 = F::sqr(a.Z);
         const Fe z2z2 = F::sqr(b.Z);
@@ -87,15 +86,15 @@ struct Group {
         const Fe s1 = F::mul(a.Y, F::mul(b.Z, z2z2));
         const Fe s2 = F::mul(b.Y, F::mul(a.Z, z1z1));
         const Fe h = fe::sub(u2, u1);
-        const Fe i = F::sqr(fe::dbl(h));
-        const Fe j = F::mul(h, i);
-        const Fe rr = fe::dbl(fe::sub(s2, s1));
+        const Fe rr = fe::sub(s2, s1);
         same = fe::is_zero(h) & fe::is_zero(rr);
-        const Fe v = F::mul(u1, i);
+        const Fe hh = F::sqr(h);
+        const Fe hhh = F::mul(h, hh);
+        const Fe v = F::mul(u1, hh);
         Jac r;
-        r.X = fe::sub(fe::sub(F::sqr(rr), j), fe::dbl(v));
-        r.Y = fe::sub(F::mul(rr, fe::sub(v, r.X)), fe::dbl(F::mul(s1, j)));
-        r.Z = fe::dbl(F::mul(F::mul(a.Z, b.Z), h));
+        r.X = fe::sub(fe::sub(F::sqr(rr), hhh), fe::dbl(v));
+        r.Y = fe::sub(F::mul(rr, fe::sub(v, r.X)), F::mul(s1, hhh));
+        r.Z = F::mul(F::mul(a.Z, b.Z), h);
         return r;
     }
 

@@ -3,6 +3,7 @@
 
 #include "common/ct.hpp"
 #include "sm2/curve/mult.hpp"
+#include "sm2/curve/tables.hpp"
 
 namespace pelmo::detail::sm2::curve {
 
@@ -83,14 +84,139 @@ Jac Curve<F>::var(const Sc& k, const Aff& P) noexcept {
     return r;
 }
 
+namespace mult_detail {
+
+/// out = table[idx - 1], or (0, 0) for idx = 0, reading every entry (idx is secret).
+template <unsigned N>
+PELMO_INLINE void lookup(Aff& out, const Aff (&table)[N], u64 idx) noexcept {
+    u64 x[4] = {0, 0, 0, 0}, y[4] = {0, 0, 0, 0};
+    for (unsigned i = 0; i < N; ++i) {
+        const u64 m = ct::eq_mask(idx, i + 1);
+        PELMO_UNROLL
+        for (int l = 0; l < 4; ++l) {
+            x[l] |= table[i].x.v[l] & m;
+            y[l] |= table[i].y.v[l] & m;
+        }
+    }
+    PELMO_UNROLL
+    for (int l = 0; l < 4; ++l) {
+        out.x.v[l] = x[l];
+        out.y.v[l] = y[l];
+    }
+}
+
+/// Width-w non-adjacent form of k: digits[i] is 0 or odd with |digits[i]| < 2^(w-1),
+/// k = sum digits[i] 2^i. Returns the number of digits (at most 257). Variable time.
+inline unsigned wnaf(int (&digits)[258], const u64 k[4], unsigned w) noexcept {
+    for (int& d : digits) d = 0;
+    unsigned bit = 0, len = 0;
+    u64 carry = 0;
+    while (bit < 256) {
+        if (((k[bit / 64] >> (bit % 64)) & 1) == carry) {
+            ++bit;
+            continue;
+        }
+        u64 word = bits(k, bit, w) + carry;  // odd
+        carry = (word >> (w - 1)) & 1;
+        digits[bit] = static_cast<int>(static_cast<std::int64_t>(word - (carry << w)));
+        len = bit + 1;
+        bit += w;
+    }
+    if (carry) {
+        digits[bit] = 1;
+        len = bit + 1;
+    }
+    return len;
+}
+
+}  // namespace mult_detail
+
 template <class F>
 Jac Curve<F>::base(const Sc& k) noexcept {
-    return var(k, kG);
+    using namespace mult_detail;
+    using G = grp::Group<F>;
+    using tables::kComb;
+    using tables::kCombBits;
+    using tables::kCombWindows;
+    // k = sum d_j 2^(6j) with |d_j| <= 32: one table entry per window, no doublings.
+    // Adding from the lowest window up, the partial sum r stays below 2^(6j - 1) in
+    // absolute value while the entry is at least 2^(6j), so r = +-entry cannot occur
+    // for k < n; the last addition is complete anyway.
+    u64 mag[kCombWindows], neg[kCombWindows];
+    recode_signed<kCombBits>(k.v, mag, neg);
+    Jac r = grp::kInfinity;
+    for (unsigned j = 0; j < kCombWindows; ++j) {
+        Aff t;
+        lookup(t, kComb[j], mag[j]);
+        fe::cneg(t.y, neg[j]);
+        Jac sum;
+        if (j + 1 == kCombWindows) {
+            sum = G::add_mixed_complete(r, t);
+        } else {
+            u64 same;
+            sum = G::add_mixed(r, t, same);
+            grp::cmov(sum, grp::from_affine(t), grp::is_infinity(r));
+        }
+        grp::cmov(r, sum, ~ct::is_zero_mask(mag[j]));
+    }
+    return r;
+}
+
+namespace mult_detail {
+
+/// r + b with every special case, variable time.
+template <class F>
+Jac add_vartime(const Jac& r, const Jac& b) noexcept {
+    using G = grp::Group<F>;
+    if (grp::is_infinity(r)) return b;
+    u64 same;
+    Jac sum = G::add(r, b, same);
+    if (same) return G::dbl(r);
+    return sum;
 }
 
 template <class F>
+Jac add_mixed_vartime(const Jac& r, const Aff& b) noexcept {
+    using G = grp::Group<F>;
+    if (grp::is_infinity(r)) return grp::from_affine(b);
+    u64 same;
+    Jac sum = G::add_mixed(r, b, same);
+    if (same) return G::dbl(r);
+    return sum;
+}
+
+}  // namespace mult_detail
+
+template <class F>
 Jac Curve<F>::double_vartime(const Sc& s, const Sc& t, const Aff& P) noexcept {
-    return grp::Group<F>::add_complete(var(s, kG), var(t, P));
+    using namespace mult_detail;
+    using G = grp::Group<F>;
+    constexpr unsigned kPBits = 5;
+    constexpr unsigned kPEntries = 1u << (kPBits - 2);
+    // Odd multiples P, 3P, .., 15P.
+    Jac pt[kPEntries];
+    pt[0] = grp::from_affine(P);
+    const Jac p2 = G::dbl(pt[0]);
+    for (unsigned i = 1; i < kPEntries; ++i) pt[i] = add_vartime<F>(pt[i - 1], p2);
+
+    int ws[258], wt[258];
+    const unsigned ls = wnaf(ws, s.v, tables::kWnafBits);
+    const unsigned lt = wnaf(wt, t.v, kPBits);
+    Jac r = grp::kInfinity;
+    for (unsigned i = ls > lt ? ls : lt; i-- > 0;) {
+        if (!grp::is_infinity(r)) r = G::dbl(r);
+        if (const int d = ws[i]; d != 0) {
+            Aff e = tables::kWnafG[(d > 0 ? d : -d) / 2];
+            if (d < 0) e.y = fe::neg(e.y);
+            r = add_mixed_vartime<F>(r, e);
+        }
+        if (const int d = wt[i]; d != 0) {
+            Jac e = pt[(d > 0 ? d : -d) / 2];
+            if (d < 0) e.Y = fe::neg(e.Y);
+            r = add_vartime<F>(r, e);
+        }
+    }
+    return r;
 }
 
 namespace mult_detail {

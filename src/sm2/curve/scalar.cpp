@@ -1,10 +1,12 @@
 #include "sm2/curve/scalar.hpp"
 
+#include "sm2/curve/modinv.hpp"
+
 namespace pelmo::detail::sm2::curve {
 
 namespace sc {
 
-Sc inv(const Sc& a) noexcept {
+Sc inv_fermat(const Sc& a) noexcept {
     // a^(n-2) by fixed 4-bit windows over the public exponent, in the Montgomery domain.
     static constexpr u64 kExp[4] = {kN[0] - 2, kN[1], kN[2], kN[3]};
     Sc table[16];
@@ -19,6 +21,12 @@ Sc inv(const Sc& a) noexcept {
         acc = mont_mul(acc, table[digit]);  // the exponent is public
     }
     return mont_mul(acc, Sc{{1, 0, 0, 0}});  // leave the Montgomery domain
+}
+
+Sc inv(const Sc& a) noexcept {
+    Sc r;
+    modinv::inverse(r.v, a.v, modinv::kOrderN);
+    return r;
 }
 
 }  // namespace sc

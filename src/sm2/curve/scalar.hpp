@@ -87,8 +87,10 @@ PELMO_INLINE Sc mul(const Sc& a, const Sc& b) noexcept {
     return mont_mul(mont_mul(a, b), kR2);
 }
 
-/// 1/a mod n (0 for a = 0), constant time.
+/// 1/a mod n (0 for a = 0), constant time (divsteps).
 Sc inv(const Sc& a) noexcept;
+/// The same as a^(n-2); slower, kept as a cross-check.
+Sc inv_fermat(const Sc& a) noexcept;
 
 PELMO_INLINE u64 is_zero(const Sc& a) noexcept {
     return is_zero4(a.v);
