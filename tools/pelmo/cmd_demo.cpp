@@ -26,10 +26,10 @@ int run_demo() {
               << sm3::sm3_kdf(sm3::sm3_hash(as_bytes("abc")), 16) << "\n\n";
 
     std::cout << "SM4 (GB/T 32907), CBC with PKCS#7 under SM4Manager's fixed key\n";
-    crypt_managers::SM4Manager manager;
-    const std::string secret = manager.encrypt("SM4算法，对称加解密");
+    crypt_managers::SM4Manager box;
+    const std::string secret = box.encrypt("SM4算法，对称加解密");
     std::cout << "  encrypt(\"SM4算法，对称加解密\") = " << secret << "\n";
-    std::cout << "  decrypt(that)                 = " << manager.decrypt(secret) << "\n\n";
+    std::cout << "  decrypt(that)                 = " << box.decrypt(secret) << "\n\n";
 
     std::cout << "Helpers\n";
     std::cout << "  random_hex(32)         = " << func::random_hex(32) << "\n";
