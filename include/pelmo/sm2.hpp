@@ -3,12 +3,18 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 
 #include <pelmo/types.hpp>
+
+namespace pelmo::detail::sm2 {
+struct Curve;
+struct EngineAccess;
+}  // namespace pelmo::detail::sm2
 
 namespace pelmo::sm2 {
 
@@ -23,6 +29,10 @@ class CryptSM2 {
     /// mode is the ciphertext layout (0: C1C2C3, 1: C1C3C2), asn1 selects DER signatures.
     CryptSM2(std::optional<std::string> private_key, std::optional<std::string> public_key,
              const EccTable& ecc_table = default_ecc_table, int mode = 0, bool asn1 = false);
+    // Copies share the parsed, immutable curve table; a move copies too, so that no
+    // engine is ever left without its table.
+    CryptSM2(const CryptSM2&) = default;
+    CryptSM2& operator=(const CryptSM2&) = default;
 
     /// k * Point as affine point text, or no value at infinity.
     std::optional<std::string> _kg(const BigInt& k, std::string_view Point) const;
@@ -59,6 +69,11 @@ class CryptSM2 {
     std::optional<std::string> public_key;
     int mode;
     bool asn1;
+
+  private:
+    friend struct detail::sm2::EngineAccess;
+    // The curve table with its numbers parsed once, shared read-only between copies.
+    std::shared_ptr<const detail::sm2::Curve> curve_;
 };
 
 }  // namespace pelmo::sm2

@@ -5,6 +5,7 @@
 
 #include "common/hex.hpp"
 #include "common/random.hpp"
+#include "func/padding.hpp"
 
 namespace pelmo::func {
 
@@ -64,16 +65,8 @@ Bytes with_marker_padding(ByteView data, std::size_t block) {
     return out;
 }
 
-// Everything before the last 0x80.
-Bytes strip_marker_padding(ByteView data) {
-    for (std::size_t i = data.size(); i-- > 0;)
-        if (data[i] == 0x80)
-            return Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(i));
-    throw std::out_of_range("no 0x80 padding marker in the data");
-}
-
-void check_marker_length(ByteView data) {
-    if (data.size() < 16) throw std::invalid_argument("Data length error!");
+Bytes prefix(ByteView data, std::size_t n) {
+    return Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
 }  // namespace
@@ -88,20 +81,11 @@ Bytes zero_padding(ByteView data, std::size_t block) {
 }
 
 Bytes pkcs7_unpadding(ByteView data) {
-    if (data.empty()) throw std::out_of_range("PKCS#7 unpadding of empty data");
-    const std::size_t k = data.back();
-    bool ok = k >= 1 && k <= 16 && k <= data.size();
-    for (std::size_t i = 0; ok && i < k; ++i) ok = data[data.size() - 1 - i] == k;
-    if (!ok) throw std::invalid_argument("invalid PKCS#7 padding");
-    return Bytes(data.begin(), data.end() - static_cast<std::ptrdiff_t>(k));
+    return prefix(data, detail::padding::pkcs7_kept(data));
 }
 
 Bytes zero_unpadding(ByteView data) {
-    if (data.empty()) throw std::out_of_range("zero unpadding of empty data");
-    std::size_t n = data.size();
-    const std::size_t floor = n > 16 ? n - 16 : 0;
-    while (n > floor && data[n - 1] == 0) --n;
-    return Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n));
+    return prefix(data, detail::padding::zero_kept(data));
 }
 
 Bytes list_to_bytes(ByteView data) {
@@ -163,14 +147,11 @@ Bytes iso9797m2_padding(ByteView data, std::size_t block) {
 }
 
 Bytes pboc_unpadding(ByteView data) {
-    check_marker_length(data);
-    if (data.size() == 16) return Bytes(data.begin(), data.end());
-    return strip_marker_padding(data);
+    return prefix(data, detail::padding::pboc_kept(data));
 }
 
 Bytes iso9797m2_unpadding(ByteView data) {
-    check_marker_length(data);
-    return strip_marker_padding(data);
+    return prefix(data, detail::padding::iso9797m2_kept(data));
 }
 
 }  // namespace pelmo::func

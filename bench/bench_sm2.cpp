@@ -1,0 +1,216 @@
+// SM2 beside OpenSSL 3.0: key generation, signing and verification of a 32-byte
+// value, and scalar multiplication of a random point; OpenSSL's ECDSA P-256 (hand-
+// written assembly) as the reference for a curve of this size.
+#include <pelmo/crypt_managers.hpp>
+#include <pelmo/func.hpp>
+#include <pelmo/sm2.hpp>
+
+#include <benchmark/benchmark.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/obj_mac.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "common/hex.hpp"
+#include "sm2/fast.hpp"
+
+namespace {
+
+using pelmo::crypt_managers::SM2Manager;
+using pelmo::sm2::CryptSM2;
+
+void check(bool ok, const char* what) {
+    if (!ok) throw std::runtime_error(what);
+}
+
+std::vector<std::uint8_t> random32() {
+    return pelmo::detail::from_hex(pelmo::func::random_hex(64));
+}
+
+// pelmo
+
+void BM_pelmo_keygen(benchmark::State& state) {
+    for (auto _ : state) {
+        SM2Manager m;
+        benchmark::DoNotOptimize(m.get_public_key());
+    }
+}
+BENCHMARK(BM_pelmo_keygen);
+
+struct PelmoKeys {
+    PelmoKeys() {
+        SM2Manager m;
+        pub = m.get_public_key();
+        priv = m.get_private_key();
+    }
+    std::string priv, pub;
+};
+const PelmoKeys& pelmo_keys() {
+    static const PelmoKeys k;
+    return k;
+}
+
+void BM_pelmo_sign(benchmark::State& state) {
+    const CryptSM2 e(pelmo_keys().priv, pelmo_keys().pub);
+    const auto digest = random32();
+    for (auto _ : state) {
+        // A fresh nonce per signature, as OpenSSL draws its own.
+        benchmark::DoNotOptimize(e.sign(digest, pelmo::func::random_hex(64)));
+    }
+}
+BENCHMARK(BM_pelmo_sign);
+
+void BM_pelmo_verify(benchmark::State& state) {
+    const CryptSM2 e(pelmo_keys().priv, pelmo_keys().pub);
+    const auto digest = random32();
+    const std::string sig = *e.sign(digest, pelmo::func::random_hex(64));
+    for (auto _ : state) benchmark::DoNotOptimize(e.verify(sig, digest));
+    check(e.verify(sig, digest), "pelmo verify");
+}
+BENCHMARK(BM_pelmo_verify);
+
+void BM_pelmo_kg_random_point(benchmark::State& state) {
+    const CryptSM2 e(std::nullopt, std::nullopt);
+    const std::string P = *e._kg(pelmo::detail::parse_hex_int(pelmo::func::random_hex(64)),
+                                 pelmo::sm2::default_ecc_table.at("g"));
+    const pelmo::BigInt k = pelmo::detail::parse_hex_int(pelmo::func::random_hex(64));
+    for (auto _ : state) benchmark::DoNotOptimize(e._kg(k, P));
+}
+BENCHMARK(BM_pelmo_kg_random_point);
+
+void BM_pelmo_kg_generic_path(benchmark::State& state) {
+    // The same multiplication through the GMP path (a table other than the recommended).
+    pelmo::sm2::EccTable t = pelmo::sm2::default_ecc_table;
+    // Not the recommended table (the double-and-add never reads b).
+    t.insert_or_assign("b", std::string(1, '1'));
+    const CryptSM2 e(std::nullopt, std::nullopt, t);
+    const pelmo::BigInt k = pelmo::detail::parse_hex_int(pelmo::func::random_hex(64));
+    for (auto _ : state) benchmark::DoNotOptimize(e._kg(k, t["g"]));
+}
+BENCHMARK(BM_pelmo_kg_generic_path);
+
+void BM_pelmo_hex_point_parse_and_format(benchmark::State& state) {
+    const std::string P = pelmo_keys().pub;
+    for (auto _ : state) {
+        const auto A = pelmo::detail::sm2::fast::parse_point(P);
+        benchmark::DoNotOptimize(pelmo::detail::sm2::fast::format_point(*A));
+    }
+}
+BENCHMARK(BM_pelmo_hex_point_parse_and_format);
+
+void BM_pelmo_hex_scalar_parse(benchmark::State& state) {
+    const std::string d = pelmo_keys().priv;
+    pelmo::detail::sm2::curve::Bytes32 out;
+    for (auto _ : state) {
+        pelmo::detail::sm2::fast::parse_scalar(d, out, "k");
+        benchmark::DoNotOptimize(out);
+    }
+}
+BENCHMARK(BM_pelmo_hex_scalar_parse);
+
+// OpenSSL
+
+struct OsslKey {
+    explicit OsslKey(const char* name, int curve_nid = 0) {
+        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, name, nullptr);
+        check(EVP_PKEY_keygen_init(ctx) == 1, "keygen_init");
+        if (curve_nid != 0)
+            check(EVP_PKEY_CTX_set_ec_paramgen_curve_nid(ctx, curve_nid) == 1, "nid");
+        check(EVP_PKEY_generate(ctx, &key) == 1, "keygen");
+        EVP_PKEY_CTX_free(ctx);
+    }
+    ~OsslKey() { EVP_PKEY_free(key); }
+    EVP_PKEY* key = nullptr;
+};
+
+void BM_openssl_sm2_keygen(benchmark::State& state) {
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr);
+    check(EVP_PKEY_keygen_init(ctx) == 1, "keygen_init");
+    for (auto _ : state) {
+        EVP_PKEY* key = nullptr;
+        check(EVP_PKEY_generate(ctx, &key) == 1, "keygen");
+        EVP_PKEY_free(key);
+    }
+    EVP_PKEY_CTX_free(ctx);
+}
+BENCHMARK(BM_openssl_sm2_keygen);
+
+void sign_loop(benchmark::State& state, EVP_PKEY* key) {
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+    check(EVP_PKEY_sign_init(ctx) == 1, "sign_init");
+    const auto digest = random32();
+    std::uint8_t sig[80];
+    for (auto _ : state) {
+        std::size_t len = sizeof sig;
+        check(EVP_PKEY_sign(ctx, sig, &len, digest.data(), digest.size()) == 1, "sign");
+        benchmark::DoNotOptimize(sig);
+    }
+    EVP_PKEY_CTX_free(ctx);
+}
+
+void verify_loop(benchmark::State& state, EVP_PKEY* key) {
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+    check(EVP_PKEY_sign_init(ctx) == 1, "sign_init");
+    const auto digest = random32();
+    std::uint8_t sig[80];
+    std::size_t len = sizeof sig;
+    check(EVP_PKEY_sign(ctx, sig, &len, digest.data(), digest.size()) == 1, "sign");
+    check(EVP_PKEY_verify_init(ctx) == 1, "verify_init");
+    for (auto _ : state)
+        check(EVP_PKEY_verify(ctx, sig, len, digest.data(), digest.size()) == 1, "verify");
+    EVP_PKEY_CTX_free(ctx);
+}
+
+void BM_openssl_sm2_sign(benchmark::State& state) {
+    static const OsslKey k("SM2");
+    sign_loop(state, k.key);
+}
+BENCHMARK(BM_openssl_sm2_sign);
+
+void BM_openssl_sm2_verify(benchmark::State& state) {
+    static const OsslKey k("SM2");
+    verify_loop(state, k.key);
+}
+BENCHMARK(BM_openssl_sm2_verify);
+
+void BM_openssl_sm2_ec_point_mul(benchmark::State& state) {
+    EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
+    BN_CTX* bn = BN_CTX_new();
+    BIGNUM* k = BN_new();
+    BIGNUM* k2 = BN_new();
+    check(BN_rand_range(k, EC_GROUP_get0_order(group)) == 1, "rand");
+    check(BN_rand_range(k2, EC_GROUP_get0_order(group)) == 1, "rand");
+    EC_POINT* P = EC_POINT_new(group);
+    EC_POINT* R = EC_POINT_new(group);
+    check(EC_POINT_mul(group, P, k2, nullptr, nullptr, bn) == 1, "base mul");
+    for (auto _ : state) {
+        check(EC_POINT_mul(group, R, nullptr, P, k, bn) == 1, "mul");
+        // Affine coordinates, as _kg returns.
+        check(EC_POINT_get_affine_coordinates(group, R, k2, k2, bn) == 1, "affine");
+    }
+    EC_POINT_free(R);
+    EC_POINT_free(P);
+    BN_free(k2);
+    BN_free(k);
+    BN_CTX_free(bn);
+    EC_GROUP_free(group);
+}
+BENCHMARK(BM_openssl_sm2_ec_point_mul);
+
+void BM_openssl_p256_ecdsa_sign(benchmark::State& state) {
+    static const OsslKey k("EC", NID_X9_62_prime256v1);
+    sign_loop(state, k.key);
+}
+BENCHMARK(BM_openssl_p256_ecdsa_sign);
+
+void BM_openssl_p256_ecdsa_verify(benchmark::State& state) {
+    static const OsslKey k("EC", NID_X9_62_prime256v1);
+    verify_loop(state, k.key);
+}
+BENCHMARK(BM_openssl_p256_ecdsa_verify);
+
+}  // namespace
+
+BENCHMARK_MAIN();

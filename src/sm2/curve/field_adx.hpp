@@ -1,0 +1,215 @@
+// Field multiplication and squaring modulo p for x86-64 CPUs with BMI2 and ADX
+// (mulx, adcx, adox), as inline assembly.
+//
+// The product is computed in full with two interleaved carry chains, then reduced
+// by four Montgomery rounds that need no multiplication (p = -1 mod 2^64, and m*p
+// is shifts and subtractions; see field.hpp). Results are fully reduced, like the
+// portable code, and the tests compare the two. Only call these after checking
+// cpu_has(kCpuBmi2 | kCpuAdx).
+#pragma once
+
+#if defined(__x86_64__)
+
+#include "sm2/curve/field.hpp"
+
+#define PELMO_SM2_HAVE_ADX 1
+
+namespace pelmo::detail::sm2::curve::fe_adx {
+
+// One reduction round on the low limbs r0..r3 (m = r0): afterwards the value is
+// (r1, r2, r3, r0) as limbs 0..3, so four rounds bring the names back in order.
+#define PELMO_SM2_RED_ROUND(r0, r1, r2, r3) \
+    "movq %" r0                             \
+    ", %[x]\n\t"                            \
+    "shlq $32, %[x]\n\t"                    \
+    "movq %" r0                             \
+    ", %[y]\n\t"                            \
+    "shrq $32, %[y]\n\t"                    \
+    "addq %" r0 ", %" r1                    \
+    "\n\t"                                  \
+    "adcq $0, %" r2                         \
+    "\n\t"                                  \
+    "adcq $0, %" r3                         \
+    "\n\t"                                  \
+    "adcq $0, %" r0                         \
+    "\n\t"                                  \
+    "subq %[x], %" r1                       \
+    "\n\t"                                  \
+    "sbbq %[y], %" r2                       \
+    "\n\t"                                  \
+    "sbbq %[x], %" r3                       \
+    "\n\t"                                  \
+    "sbbq %[y], %" r0 "\n\t"
+
+// Four rounds on t0..t3, then t0..t3 += t4..t7 and one conditional subtraction of p;
+// the result ends in t4..t7.
+#define PELMO_SM2_REDUCE                                \
+    PELMO_SM2_RED_ROUND("[t0]", "[t1]", "[t2]", "[t3]") \
+    PELMO_SM2_RED_ROUND("[t1]", "[t2]", "[t3]", "[t0]") \
+    PELMO_SM2_RED_ROUND("[t2]", "[t3]", "[t0]", "[t1]") \
+    PELMO_SM2_RED_ROUND("[t3]", "[t0]", "[t1]", "[t2]") \
+    "xorl %k[x], %k[x]\n\t"                             \
+    "addq %[t4], %[t0]\n\t"                             \
+    "adcq %[t5], %[t1]\n\t"                             \
+    "adcq %[t6], %[t2]\n\t"                             \
+    "adcq %[t7], %[t3]\n\t"                             \
+    "adcq $0, %[x]\n\t"                                 \
+    "movq %[t0], %[t4]\n\t"                             \
+    "subq $-1, %[t4]\n\t"                               \
+    "movq %[t1], %[t5]\n\t"                             \
+    "sbbq %[p1], %[t5]\n\t"                             \
+    "movq %[t2], %[t6]\n\t"                             \
+    "sbbq $-1, %[t6]\n\t"                               \
+    "movq %[t3], %[t7]\n\t"                             \
+    "sbbq %[p3], %[t7]\n\t"                             \
+    "sbbq $0, %[x]\n\t"                                 \
+    "cmovcq %[t0], %[t4]\n\t"                           \
+    "cmovcq %[t1], %[t5]\n\t"                           \
+    "cmovcq %[t2], %[t6]\n\t"                           \
+    "cmovcq %[t3], %[t7]\n\t"
+
+PELMO_INLINE Fe mul(const Fe& a, const Fe& b) noexcept {
+    u64 t0, t1, t2, t3, t4, t5, t6, t7, x, y;
+    __asm__(
+        // Row 0: t0..t4 = a * b0.
+        "movq %[b0], %%rdx\n\t"
+        "mulxq %[a0], %[t0], %[t1]\n\t"
+        "mulxq %[a1], %[x], %[t2]\n\t"
+        "addq %[x], %[t1]\n\t"
+        "mulxq %[a2], %[x], %[t3]\n\t"
+        "adcq %[x], %[t2]\n\t"
+        "mulxq %[a3], %[x], %[t4]\n\t"
+        "adcq %[x], %[t3]\n\t"
+        "adcq $0, %[t4]\n\t"
+        // Row 1: t1..t5 += a * b1 (low halves on OF, high halves on CF).
+        "movq %[b1], %%rdx\n\t"
+        "xorl %k[t5], %k[t5]\n\t"
+        "mulxq %[a0], %[x], %[y]\n\t"
+        "adoxq %[x], %[t1]\n\t"
+        "adcxq %[y], %[t2]\n\t"
+        "mulxq %[a1], %[x], %[y]\n\t"
+        "adoxq %[x], %[t2]\n\t"
+        "adcxq %[y], %[t3]\n\t"
+        "mulxq %[a2], %[x], %[y]\n\t"
+        "adoxq %[x], %[t3]\n\t"
+        "adcxq %[y], %[t4]\n\t"
+        "mulxq %[a3], %[x], %[y]\n\t"
+        "adoxq %[x], %[t4]\n\t"
+        "movl $0, %k[x]\n\t"
+        "adcxq %[y], %[t5]\n\t"
+        "adoxq %[x], %[t5]\n\t"
+        // Row 2: t2..t6.
+        "movq %[b2], %%rdx\n\t"
+        "xorl %k[t6], %k[t6]\n\t"
+        "mulxq %[a0], %[x], %[y]\n\t"
+        "adoxq %[x], %[t2]\n\t"
+        "adcxq %[y], %[t3]\n\t"
+        "mulxq %[a1], %[x], %[y]\n\t"
+        "adoxq %[x], %[t3]\n\t"
+        "adcxq %[y], %[t4]\n\t"
+        "mulxq %[a2], %[x], %[y]\n\t"
+        "adoxq %[x], %[t4]\n\t"
+        "adcxq %[y], %[t5]\n\t"
+        "mulxq %[a3], %[x], %[y]\n\t"
+        "adoxq %[x], %[t5]\n\t"
+        "movl $0, %k[x]\n\t"
+        "adcxq %[y], %[t6]\n\t"
+        "adoxq %[x], %[t6]\n\t"
+        // Row 3: t3..t7.
+        "movq %[b3], %%rdx\n\t"
+        "xorl %k[t7], %k[t7]\n\t"
+        "mulxq %[a0], %[x], %[y]\n\t"
+        "adoxq %[x], %[t3]\n\t"
+        "adcxq %[y], %[t4]\n\t"
+        "mulxq %[a1], %[x], %[y]\n\t"
+        "adoxq %[x], %[t4]\n\t"
+        "adcxq %[y], %[t5]\n\t"
+        "mulxq %[a2], %[x], %[y]\n\t"
+        "adoxq %[x], %[t5]\n\t"
+        "adcxq %[y], %[t6]\n\t"
+        "mulxq %[a3], %[x], %[y]\n\t"
+        "adoxq %[x], %[t6]\n\t"
+        "movl $0, %k[x]\n\t"
+        "adcxq %[y], %[t7]\n\t"
+        "adoxq %[x], %[t7]\n\t" PELMO_SM2_REDUCE
+        : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
+          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y)
+        : [a0] "m"(a.v[0]), [a1] "m"(a.v[1]), [a2] "m"(a.v[2]), [a3] "m"(a.v[3]), [b0] "m"(b.v[0]),
+          [b1] "m"(b.v[1]), [b2] "m"(b.v[2]), [b3] "m"(b.v[3]), [p1] "m"(fe::kP[1]),
+          [p3] "m"(fe::kP[3])
+        : "rdx", "cc");
+    return Fe{{t4, t5, t6, t7}};
+}
+
+PELMO_INLINE Fe sqr(const Fe& a) noexcept {
+    u64 t0, t1, t2, t3, t4, t5, t6, t7, x, y;
+    __asm__(
+        // Cross products a_i * a_j (i < j) into t1..t6.
+        "movq %[a0], %%rdx\n\t"
+        "mulxq %[a1], %[t1], %[t2]\n\t"
+        "mulxq %[a2], %[x], %[t3]\n\t"
+        "mulxq %[a3], %[y], %[t4]\n\t"
+        "xorl %k[t7], %k[t7]\n\t"
+        "adcxq %[x], %[t2]\n\t"
+        "adcxq %[y], %[t3]\n\t"
+        "movq %[a1], %%rdx\n\t"
+        "mulxq %[a2], %[x], %[y]\n\t"
+        "mulxq %[a3], %[t0], %[t5]\n\t"
+        "adoxq %[x], %[t3]\n\t"
+        "adcxq %[y], %[t4]\n\t"
+        "adoxq %[t0], %[t4]\n\t"
+        "movq %[a2], %%rdx\n\t"
+        "mulxq %[a3], %[x], %[t6]\n\t"
+        "adcxq %[x], %[t5]\n\t"
+        "adoxq %[t7], %[t5]\n\t"
+        "adcxq %[t7], %[t6]\n\t"
+        "adoxq %[t7], %[t6]\n\t"
+        // Double them (CF) and add the squares a_i^2 (OF).
+        "movq %[a0], %%rdx\n\t"
+        "xorl %k[y], %k[y]\n\t"
+        "mulxq %%rdx, %[t0], %[x]\n\t"
+        "adcxq %[t1], %[t1]\n\t"
+        "adoxq %[x], %[t1]\n\t"
+        "movq %[a1], %%rdx\n\t"
+        "mulxq %%rdx, %[x], %[y]\n\t"
+        "adcxq %[t2], %[t2]\n\t"
+        "adoxq %[x], %[t2]\n\t"
+        "adcxq %[t3], %[t3]\n\t"
+        "adoxq %[y], %[t3]\n\t"
+        "movq %[a2], %%rdx\n\t"
+        "mulxq %%rdx, %[x], %[y]\n\t"
+        "adcxq %[t4], %[t4]\n\t"
+        "adoxq %[x], %[t4]\n\t"
+        "adcxq %[t5], %[t5]\n\t"
+        "adoxq %[y], %[t5]\n\t"
+        "movq %[a3], %%rdx\n\t"
+        "mulxq %%rdx, %[x], %[t7]\n\t"
+        "adcxq %[t6], %[t6]\n\t"
+        "adoxq %[x], %[t6]\n\t"
+        "movl $0, %k[x]\n\t"
+        "adcxq %[x], %[t7]\n\t"
+        "adoxq %[x], %[t7]\n\t" PELMO_SM2_REDUCE
+        : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
+          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y)
+        : [a0] "m"(a.v[0]), [a1] "m"(a.v[1]), [a2] "m"(a.v[2]), [a3] "m"(a.v[3]),
+          [p1] "m"(fe::kP[1]), [p3] "m"(fe::kP[3])
+        : "rdx", "cc");
+    return Fe{{t4, t5, t6, t7}};
+}
+
+#undef PELMO_SM2_REDUCE
+#undef PELMO_SM2_RED_ROUND
+
+}  // namespace pelmo::detail::sm2::curve::fe_adx
+
+namespace pelmo::detail::sm2::curve {
+
+/// The BMI2/ADX multiplication kernel.
+struct FieldAdx {
+    static PELMO_INLINE Fe mul(const Fe& a, const Fe& b) noexcept { return fe_adx::mul(a, b); }
+    static PELMO_INLINE Fe sqr(const Fe& a) noexcept { return fe_adx::sqr(a); }
+};
+
+}  // namespace pelmo::detail::sm2::curve
+
+#endif  // __x86_64__

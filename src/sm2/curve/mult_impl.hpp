@@ -1,0 +1,283 @@
+// The body of Curve<F> (mult.hpp), included by the translation unit of each kernel.
+#pragma once
+
+#include "common/ct.hpp"
+#include "sm2/curve/mult.hpp"
+#include "sm2/curve/tables.hpp"
+
+namespace pelmo::detail::sm2::curve {
+
+namespace mult_detail {
+
+/// w bits of k starting at bit pos (pos is public; bits beyond 255 read as zero).
+inline u64 bits(const u64 k[4], unsigned pos, unsigned w) noexcept {
+    const unsigned limb = pos / 64, off = pos % 64;
+    if (limb >= 4) return 0;
+    u64 v = k[limb] >> off;
+    if (off + w > 64 && limb + 1 < 4) v |= k[limb + 1] << (64 - off);
+    return v & ((u64{1} << w) - 1);
+}
+
+/// Signed digits of width W: k = sum d_i 2^(W i) with -2^(W-1) < d_i <= 2^(W-1),
+/// computed without branches, as magnitudes and sign masks.
+template <unsigned W, unsigned Count>
+void recode_signed(const u64 k[4], u64 (&mag)[Count], u64 (&neg)[Count]) noexcept {
+    u64 carry = 0;
+    for (unsigned i = 0; i < Count; ++i) {
+        const u64 w = bits(k, W * i, W) + carry;  // 0 .. 2^W
+        carry = ((u64{1} << (W - 1)) - w) >> 63;  // 1 when w > 2^(W-1)
+        const u64 d = w - (carry << W);           // two's complement digit
+        const u64 sign = 0 - (d >> 63);
+        mag[i] = (d ^ sign) - sign;
+        neg[i] = ct::value_barrier(sign);
+    }
+}
+
+inline Sc load_scalar(const Bytes32& k) noexcept {
+    u64 v[4];
+    load_be(v, k);
+    return sc::reduce(v);
+}
+
+constexpr unsigned kVarWindow = 5;
+constexpr unsigned kVarDigits = 52;  // 5 * 52 = 260 > 256 bits
+constexpr unsigned kVarTable = 1u << (kVarWindow - 1);
+
+}  // namespace mult_detail
+
+template <class F>
+Jac Curve<F>::var(const Sc& k, const Aff& P) noexcept {
+    using namespace mult_detail;
+    using G = grp::Group<F>;
+    // Multiples 1P .. 16P (P is public).
+    Jac table[kVarTable];
+    table[0] = grp::from_affine(P);
+    table[1] = G::dbl(table[0]);
+    for (unsigned i = 2; i < kVarTable; ++i) {
+        u64 same;
+        table[i] = (i % 2 == 1) ? G::dbl(table[i / 2]) : G::add_mixed(table[i - 1], P, same);
+    }
+
+    u64 mag[kVarDigits], neg[kVarDigits];
+    recode_signed<kVarWindow>(k.v, mag, neg);
+
+    Jac r = grp::kInfinity;
+    for (unsigned idx = kVarDigits; idx-- > 0;) {
+        if (idx != kVarDigits - 1)
+            for (unsigned s = 0; s < kVarWindow; ++s) r = G::dbl(r);
+        // Scan the whole table; a zero digit selects nothing and becomes infinity.
+        Jac t{fe::kZero, fe::kZero, fe::kZero};
+        for (unsigned i = 0; i < kVarTable; ++i)
+            grp::cmov(t, table[i], ct::eq_mask(mag[idx], i + 1));
+        fe::cneg(t.Y, neg[idx]);
+        if (idx == 0) {
+            // Only the last addition can meet r = t (e.g. k = n - 6).
+            r = G::add_complete(r, t);
+        } else {
+            u64 same;
+            Jac sum = G::add(r, t, same);
+            grp::cmov(sum, t, grp::is_infinity(r));
+            grp::cmov(sum, r, grp::is_infinity(t));
+            r = sum;
+        }
+    }
+    return r;
+}
+
+namespace mult_detail {
+
+/// out = table[idx - 1], or (0, 0) for idx = 0, reading every entry (idx is secret).
+template <unsigned N>
+PELMO_INLINE void lookup(Aff& out, const Aff (&table)[N], u64 idx) noexcept {
+    u64 x[4] = {0, 0, 0, 0}, y[4] = {0, 0, 0, 0};
+    for (unsigned i = 0; i < N; ++i) {
+        const u64 m = ct::eq_mask(idx, i + 1);
+        PELMO_UNROLL
+        for (int l = 0; l < 4; ++l) {
+            x[l] |= table[i].x.v[l] & m;
+            y[l] |= table[i].y.v[l] & m;
+        }
+    }
+    PELMO_UNROLL
+    for (int l = 0; l < 4; ++l) {
+        out.x.v[l] = x[l];
+        out.y.v[l] = y[l];
+    }
+}
+
+/// Width-w non-adjacent form of k: digits[i] is 0 or odd with |digits[i]| < 2^(w-1),
+/// k = sum digits[i] 2^i. Returns the number of digits (at most 257). Variable time.
+inline unsigned wnaf(int (&digits)[258], const u64 k[4], unsigned w) noexcept {
+    for (int& d : digits) d = 0;
+    unsigned bit = 0, len = 0;
+    u64 carry = 0;
+    while (bit < 256) {
+        if (((k[bit / 64] >> (bit % 64)) & 1) == carry) {
+            ++bit;
+            continue;
+        }
+        u64 word = bits(k, bit, w) + carry;  // odd
+        carry = (word >> (w - 1)) & 1;
+        digits[bit] = static_cast<int>(static_cast<std::int64_t>(word - (carry << w)));
+        len = bit + 1;
+        bit += w;
+    }
+    if (carry) {
+        digits[bit] = 1;
+        len = bit + 1;
+    }
+    return len;
+}
+
+}  // namespace mult_detail
+
+template <class F>
+Jac Curve<F>::base(const Sc& k) noexcept {
+    using namespace mult_detail;
+    using G = grp::Group<F>;
+    using tables::kComb;
+    using tables::kCombBits;
+    using tables::kCombWindows;
+    // k = sum d_j 2^(6j) with |d_j| <= 32: one table entry per window, no doublings.
+    // Adding from the lowest window up, the partial sum r stays below 2^(6j - 1) in
+    // absolute value while the entry is at least 2^(6j), so r = +-entry cannot occur
+    // for k < n; the last addition is complete anyway.
+    u64 mag[kCombWindows], neg[kCombWindows];
+    recode_signed<kCombBits>(k.v, mag, neg);
+    Jac r = grp::kInfinity;
+    for (unsigned j = 0; j < kCombWindows; ++j) {
+        Aff t;
+        lookup(t, kComb[j], mag[j]);
+        fe::cneg(t.y, neg[j]);
+        Jac sum;
+        if (j + 1 == kCombWindows) {
+            sum = G::add_mixed_complete(r, t);
+        } else {
+            u64 same;
+            sum = G::add_mixed(r, t, same);
+            grp::cmov(sum, grp::from_affine(t), grp::is_infinity(r));
+        }
+        grp::cmov(r, sum, ~ct::is_zero_mask(mag[j]));
+    }
+    return r;
+}
+
+namespace mult_detail {
+
+/// r + b with every special case, variable time.
+template <class F>
+Jac add_vartime(const Jac& r, const Jac& b) noexcept {
+    using G = grp::Group<F>;
+    if (grp::is_infinity(r)) return b;
+    u64 same;
+    Jac sum = G::add(r, b, same);
+    if (same) return G::dbl(r);
+    return sum;
+}
+
+template <class F>
+Jac add_mixed_vartime(const Jac& r, const Aff& b) noexcept {
+    using G = grp::Group<F>;
+    if (grp::is_infinity(r)) return grp::from_affine(b);
+    u64 same;
+    Jac sum = G::add_mixed(r, b, same);
+    if (same) return G::dbl(r);
+    return sum;
+}
+
+}  // namespace mult_detail
+
+template <class F>
+Jac Curve<F>::double_vartime(const Sc& s, const Sc& t, const Aff& P) noexcept {
+    using namespace mult_detail;
+    using G = grp::Group<F>;
+    constexpr unsigned kPBits = 5;
+    constexpr unsigned kPEntries = 1u << (kPBits - 2);
+    // Odd multiples P, 3P, .., 15P.
+    Jac pt[kPEntries];
+    pt[0] = grp::from_affine(P);
+    const Jac p2 = G::dbl(pt[0]);
+    for (unsigned i = 1; i < kPEntries; ++i) pt[i] = add_vartime<F>(pt[i - 1], p2);
+
+    int ws[258], wt[258];
+    const unsigned ls = wnaf(ws, s.v, tables::kWnafBits);
+    const unsigned lt = wnaf(wt, t.v, kPBits);
+    Jac r = grp::kInfinity;
+    for (unsigned i = ls > lt ? ls : lt; i-- > 0;) {
+        if (!grp::is_infinity(r)) r = G::dbl(r);
+        if (const int d = ws[i]; d != 0) {
+            Aff e = tables::kWnafG[(d > 0 ? d : -d) / 2];
+            if (d < 0) e.y = fe::neg(e.y);
+            r = add_mixed_vartime<F>(r, e);
+        }
+        if (const int d = wt[i]; d != 0) {
+            Jac e = pt[(d > 0 ? d : -d) / 2];
+            if (d < 0) e.Y = fe::neg(e.Y);
+            r = add_vartime<F>(r, e);
+        }
+    }
+    return r;
+}
+
+namespace mult_detail {
+
+/// Writes the affine form of a; false when a is infinity. The flag is public.
+template <class F>
+bool finish(Affine& out, const Jac& a) noexcept {
+    u64 inf = grp::is_infinity(a);
+    ct::declassify(&inf, sizeof inf);
+    const Aff r = grp::Group<F>::to_affine(a);
+    out.x = fe::to_bytes(r.x);
+    out.y = fe::to_bytes(r.y);
+    return inf == 0;
+}
+
+/// Parses a public point; false when a coordinate is not below p or it is off the curve.
+template <class F>
+bool parse_point(Aff& out, const Affine& P) noexcept {
+    return fe::from_bytes(out.x, P.x) && fe::from_bytes(out.y, P.y) && grp::Group<F>::on_curve(out);
+}
+
+}  // namespace mult_detail
+
+template <class F>
+bool Curve<F>::is_valid_point(const Affine& P) noexcept {
+    Aff a;
+    return mult_detail::parse_point<F>(a, P);
+}
+
+template <class F>
+bool Curve<F>::mul_base(Affine& out, const Bytes32& k) noexcept {
+    return mult_detail::finish<F>(out, base(mult_detail::load_scalar(k)));
+}
+
+template <class F>
+bool Curve<F>::mul(Affine& out, const Bytes32& k, const Affine& P) noexcept {
+    Aff p;
+    if (!mult_detail::parse_point<F>(p, P)) return false;  // callers only pass valid points
+    return mult_detail::finish<F>(out, var(mult_detail::load_scalar(k), p));
+}
+
+template <class F>
+bool Curve<F>::mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& t,
+                                  const Affine& P) noexcept {
+    Aff p;
+    if (!mult_detail::parse_point<F>(p, P)) return false;
+    return mult_detail::finish<F>(
+        out, double_vartime(mult_detail::load_scalar(s), mult_detail::load_scalar(t), p));
+}
+
+template <class F>
+bool Curve<F>::lift_x(Affine& out, const Bytes32& x, int y_parity) noexcept {
+    Fe fx;
+    if (!fe::from_bytes(fx, x)) return false;
+    Fe y;
+    if (!fe::sqrt<F>(y, grp::Group<F>::curve_rhs(fx))) return false;
+    Bytes32 yb = fe::to_bytes(y);
+    if ((yb[31] & 1) != (y_parity & 1)) yb = fe::to_bytes(fe::neg(y));
+    out.x = x;
+    out.y = yb;
+    return true;
+}
+
+}  // namespace pelmo::detail::sm2::curve

@@ -1,0 +1,14 @@
+// The curve operations with the portable field kernel.
+#include "sm2/curve/mult_impl.hpp"
+
+namespace pelmo::detail::sm2::curve {
+
+template struct Curve<FieldPortable>;
+
+#if !defined(__x86_64__)
+bool use_adx_kernel() noexcept {
+    return false;
+}
+#endif
+
+}  // namespace pelmo::detail::sm2::curve

@@ -1,0 +1,61 @@
+// The engine's operations on the recommended curve, on the fixed-width core.
+//
+// Secrets (private keys, per-signature scalars) go from hexadecimal text straight into
+// 32-byte arrays with the constant-time digit decoder and never enter a big integer;
+// the core multiplies in constant time, and only publishable outcomes (a signature, the
+// fact that no signature exists for a scalar) are declassified before a branch.
+// Results equal those of the generic path exactly, including its corner cases.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <pelmo/types.hpp>
+
+#include "sm2/curve/curve.hpp"
+#include "sm2/engine.hpp"
+
+namespace pelmo::detail::sm2::fast {
+
+using curve::Affine;
+using curve::Bytes32;
+
+/// 1..64 hexadecimal digits of either case into a right-aligned big-endian value, in
+/// constant time over the digits. Empty text or a bad digit is std::invalid_argument
+/// naming `what`.
+void parse_scalar(std::string_view hex, Bytes32& out, std::string_view what);
+
+/// k mod 2^256. Constant time in the limbs of k for 0 <= k < 2^256 (the values pelmo
+/// and its callers use); larger or negative k are first reduced with GMP.
+Bytes32 scalar_from_int(const BigInt& k);
+
+/// The point that a text of exactly 128 digits spells, with its coordinates reduced
+/// mod p, when it lies on the curve; nothing otherwise (bad digits included: the
+/// generic path then reports them).
+std::optional<Affine> parse_point(std::string_view text);
+
+/// x then y, 64 lower-case digits each.
+std::string format_point(const Affine& P);
+
+/// What _kg returns for a point on the curve, where k*P is computed by the core:
+/// k = 0 gives P itself, k = n and k = n + 2 give nothing (the double-and-add meets
+/// the point at infinity, or adds P to itself), any other k gives k*P. Constant time
+/// in k; the result is not declassified.
+std::optional<Affine> kg(const Bytes32& k, const Affine& P);
+
+/// sign() on the recommended curve for a private key and a scalar of 1..64 digits
+/// (data non-empty, checked by the caller).
+std::optional<std::string> sign(const Curve& c, ByteView data, std::string_view d_hex,
+                                std::string_view k_hex, bool asn1);
+
+/// verify() on the recommended curve; nothing when the public key is not a 128-digit
+/// point on the curve (the caller then takes the generic path, which reads such
+/// texts literally).
+std::optional<bool> verify(const Curve& c, std::string_view sig, ByteView data,
+                           const std::optional<std::string>& public_key, bool asn1);
+
+/// The signature text of (r, s): 128 digits, or the DER form in hexadecimal.
+std::string format_signature(ByteView r, ByteView s, bool asn1);
+
+}  // namespace pelmo::detail::sm2::fast

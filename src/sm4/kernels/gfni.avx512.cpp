@@ -1,0 +1,145 @@
+// SM4 through GFNI with AVX-512: sixteen blocks per group of four zmm registers (one
+// word of sixteen blocks each), four groups in flight, the S-box and the byte-wise parts
+// of L as GF2P8AFFINEINVQB (see affine.hpp). Single blocks and CBC encryption run the
+// serial path of simd.hpp on xmm, where a round's latency is one GF2P8AFFINEINVQB, one
+// rotation and two VPTERNLOGDs.
+#define PELMO_SM4_TARGET
+
+// GCC 12's AVX-512 intrinsics start some results from a self-initialised "undefined"
+// vector, which -Wuninitialized reports at every use (GCC bug 105593).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#include "sm4/kernels/simd.hpp"
+
+#include "sm4/kernels/kernel.hpp"
+
+namespace pelmo::detail::sm4 {
+namespace {
+
+using namespace affine;
+
+inline constexpr long long kMinQ = static_cast<long long>(gfni_matrix(kMin));
+inline constexpr long long kMinInvQ = static_cast<long long>(gfni_matrix(kMinInv));
+inline constexpr long long kMoutQ = static_cast<long long>(gfni_matrix(kMout));
+inline constexpr long long kQ0Q = static_cast<long long>(gfni_matrix(kQ0));
+inline constexpr long long kQ12Q = static_cast<long long>(gfni_matrix(kQ12));
+inline constexpr long long kQ3Q = static_cast<long long>(gfni_matrix(kQ3));
+
+inline __m128i ld(const std::uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+/// xmm operations for the serial path (one word per register, in lane 0).
+struct GfX {
+    using V = __m128i;
+
+    static V load(const std::uint8_t* p) { return ld(p); }
+    static void store(std::uint8_t* p, V v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+    static V bcast(std::uint32_t w) { return _mm_set1_epi32(static_cast<int>(w)); }
+    static V xor2(V a, V b) { return _mm_xor_si128(a, b); }
+    static V xor3(V a, V b, V c) { return _mm_ternarylogic_epi32(a, b, c, 0x96); }
+    static V unpacklo32(V a, V b) { return _mm_unpacklo_epi32(a, b); }
+    static V unpackhi32(V a, V b) { return _mm_unpackhi_epi32(a, b); }
+    static V unpacklo64(V a, V b) { return _mm_unpacklo_epi64(a, b); }
+    static V unpackhi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
+    static V bswap(V v) { return _mm_shuffle_epi8(v, ld(kMasks.bswap)); }
+    static V to_domain(V v) { return _mm_gf2p8affine_epi64_epi8(v, _mm_set1_epi64x(kMinQ), 0); }
+    static V from_domain(V v) {
+        return _mm_gf2p8affine_epi64_epi8(v, _mm_set1_epi64x(kMinInvQ), 0);
+    }
+    static void nonlinear(V z, V& a0, V& a12, V& a3) {
+        a12 = _mm_gf2p8affineinv_epi64_epi8(z, _mm_set1_epi64x(kQ12Q), kq12);
+        a3 = _mm_gf2p8affineinv_epi64_epi8(z, _mm_set1_epi64x(kQ3Q), kq3);
+        a0 = _mm_gf2p8affineinv_epi64_epi8(z, _mm_set1_epi64x(kQ0Q), kq0);
+    }
+    static V term0(V a) { return a; }
+    static V rot8(V a) { return _mm_rol_epi32(a, 8); }
+    static V rot16(V a) { return _mm_rol_epi32(a, 16); }
+    static V rot24(V a) { return _mm_rol_epi32(a, 24); }
+    static V first_prev(__m128i iv, const std::uint8_t*) { return iv; }
+
+    static void domain_keys(const std::uint32_t rk[32], DomainKeys& dk) {
+        for (int i = 0; i < 32; i += 4) {
+            const V k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rk + i));
+            _mm_store_si128(reinterpret_cast<__m128i*>(dk.k + i),
+                            _mm_gf2p8affine_epi64_epi8(k, _mm_set1_epi64x(kMinQ), kCin));
+        }
+    }
+};
+
+struct GfZ {
+    using V = __m512i;
+    static constexpr std::size_t kBlocks = 4;
+
+    static V load(const std::uint8_t* p) { return _mm512_loadu_si512(p); }
+    static void store(std::uint8_t* p, V v) { _mm512_storeu_si512(p, v); }
+    static V bcast(std::uint32_t w) { return _mm512_set1_epi32(static_cast<int>(w)); }
+    static V xor2(V a, V b) { return _mm512_xor_si512(a, b); }
+    static V xor3(V a, V b, V c) { return _mm512_ternarylogic_epi32(a, b, c, 0x96); }
+    static V unpacklo32(V a, V b) { return _mm512_unpacklo_epi32(a, b); }
+    static V unpackhi32(V a, V b) { return _mm512_unpackhi_epi32(a, b); }
+    static V unpacklo64(V a, V b) { return _mm512_unpacklo_epi64(a, b); }
+    static V unpackhi64(V a, V b) { return _mm512_unpackhi_epi64(a, b); }
+    static V mask(const std::uint8_t* m) { return _mm512_broadcast_i32x4(ld(m)); }
+    static V bswap(V v) { return _mm512_shuffle_epi8(v, mask(kMasks.bswap)); }
+    static V to_domain(V v) {
+        return _mm512_gf2p8affine_epi64_epi8(v, _mm512_set1_epi64(kMinQ), 0);
+    }
+    static V from_domain(V v) {
+        return _mm512_gf2p8affine_epi64_epi8(v, _mm512_set1_epi64(kMinInvQ), 0);
+    }
+    static void nonlinear(V z, V& a0, V& a12, V& a3) {
+        a0 = _mm512_gf2p8affineinv_epi64_epi8(z, _mm512_set1_epi64(kQ0Q), kq0);
+        a12 = _mm512_gf2p8affineinv_epi64_epi8(z, _mm512_set1_epi64(kQ12Q), kq12);
+        a3 = _mm512_gf2p8affineinv_epi64_epi8(z, _mm512_set1_epi64(kQ3Q), kq3);
+    }
+    static V term0(V a) { return a; }
+    // Byte rotations as shuffles (port 5) beside the affine instructions (port 0).
+    static V rot8(V a) { return _mm512_shuffle_epi8(a, mask(kMasks.rot8)); }
+    static V rot16(V a) { return _mm512_shuffle_epi8(a, mask(kMasks.rot16)); }
+    static V rot24(V a) { return _mm512_shuffle_epi8(a, mask(kMasks.rot24)); }
+
+    /// [iv, blocks 0, 1, 2].
+    static V first_prev(__m128i iv, const std::uint8_t* in) {
+        return _mm512_alignr_epi64(load(in), _mm512_broadcast_i32x4(iv), 6);
+    }
+    static void domain_keys(const std::uint32_t rk[32], DomainKeys& dk) {
+        GfX::domain_keys(rk, dk);
+    }
+};
+
+std::uint32_t tau(std::uint32_t x) noexcept {
+    const __m128i v = _mm_cvtsi32_si128(static_cast<int>(x));
+    const __m128i z = _mm_gf2p8affine_epi64_epi8(v, _mm_set1_epi64x(kMinQ), kCin);
+    const __m128i s = _mm_gf2p8affineinv_epi64_epi8(z, _mm_set1_epi64x(kMoutQ), kC);
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(s));
+}
+
+void expand_key(const std::uint8_t key[16], std::uint32_t rk[32]) noexcept {
+    expand_key_with(tau, key, rk);
+}
+
+void ecb(const std::uint32_t rk[32], const std::uint8_t* in, std::uint8_t* out,
+         std::size_t n) noexcept {
+    if (n == 1) return ecb_serial<GfX>(rk, in, out, n);
+    ecb_many<GfZ, 4>(rk, in, out, n);
+}
+
+void cbc_encrypt(const std::uint32_t rk[32], std::uint8_t iv[16], const std::uint8_t* in,
+                 std::uint8_t* out, std::size_t n) noexcept {
+    cbc_encrypt_serial<GfX>(rk, iv, in, out, n);
+}
+
+void cbc_decrypt(const std::uint32_t rk[32], std::uint8_t iv[16], const std::uint8_t* in,
+                 std::uint8_t* out, std::size_t n) noexcept {
+    cbc_decrypt_many<GfZ, 4>(rk, iv, in, out, n);
+}
+
+}  // namespace
+
+const Kernel kGfniAvx512 = {"gfni_avx512", tau, expand_key, ecb, cbc_encrypt, cbc_decrypt};
+
+}  // namespace pelmo::detail::sm4

@@ -1,0 +1,82 @@
+// SM2 on the recommended curve with its secrets marked: private keys and nonces given
+// as text, key generation, and scalar multiplication by a secret scalar.
+#include <pelmo/crypt_managers.hpp>
+#include <pelmo/sm2.hpp>
+
+#include <cstdlib>
+#include <string>
+
+#include "common/hex.hpp"
+#include "ct_check.hpp"
+
+namespace {
+
+using pelmo::crypt_managers::SM2Manager;
+using pelmo::sm2::CryptSM2;
+
+const std::string kD = "3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8";
+const std::string kPub =
+    "09F9DF311E5421A150DD7D161E4BC5C672179FAD1833FC076BB08FF356F35020"
+    "CCEA490CE26775A52DC6EA718CC1AA600AED05FBF35E084A6632F6072DA9AD13";
+const std::string kK = "59276E27D506861A16680F3AD9C02DCCEF3CC1FA3CDBE4CE6D54B80DEAC1BC21";
+
+void require(bool ok) {
+    if (!ok) std::abort();
+}
+
+void sign_with_secret_key_and_nonce(bool asn1) {
+    CryptSM2 e(kD, kPub, pelmo::sm2::default_ecc_table, 0, asn1);
+    std::string K = kK;
+    pelmo::ct_check::classify(e.private_key->data(), e.private_key->size());
+    pelmo::ct_check::classify(K.data(), K.size());
+    const std::uint8_t digest[32] = {0x5a, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07};
+    const auto sig = e.sign(digest, K);
+    require(sig.has_value() && e.verify(*sig, digest));
+}
+
+}  // namespace
+
+PELMO_CT_CHECK_CASE(sm2_sign_raw_with_secret_key_and_nonce) {
+    sign_with_secret_key_and_nonce(false);
+}
+
+PELMO_CT_CHECK_CASE(sm2_sign_der_with_secret_key_and_nonce) {
+    sign_with_secret_key_and_nonce(true);
+}
+
+PELMO_CT_CHECK_CASE(sm2_sign_with_short_secret_nonce) {
+    CryptSM2 e(kD, kPub);
+    std::string K = "1f2e3d";
+    pelmo::ct_check::classify(e.private_key->data(), e.private_key->size());
+    pelmo::ct_check::classify(K.data(), K.size());
+    const std::uint8_t data[] = {1, 2, 3};
+    require(e.sign(data, K).has_value());
+}
+
+PELMO_CT_CHECK_CASE(sm2_manager_key_generation_and_signature) {
+    // The manager marks its random draws secret itself.
+    SM2Manager m;
+    const std::string pub = m.get_public_key();
+    require(pub.size() == 128 && m.get_private_key().size() == 64);
+    const auto sig = m.signature("constant time");
+    require(sig.has_value() && m.validate(*sig, "constant time"));
+    SM2Manager only_private;
+    only_private.get_private_key();
+    require(only_private.get_public_key().size() == 128);
+}
+
+PELMO_CT_CHECK_CASE(sm2_public_key_from_secret_private_key) {
+    SM2Manager m(kD);
+    pelmo::ct_check::classify(m.private_key->data(), m.private_key->size());
+    require(m.get_public_key().size() == 128);
+}
+
+PELMO_CT_CHECK_CASE(sm2_kg_with_secret_scalar) {
+    const CryptSM2 e(std::nullopt, std::nullopt);
+    pelmo::BigInt k = pelmo::detail::parse_hex_int(kK);
+    // The limbs are secret; the limb count is what GMP itself publishes.
+    pelmo::ct_check::classify(mpz_limbs_read(k.get_mpz_t()), 4 * sizeof(mp_limb_t));
+    const auto on_g = e._kg(k, pelmo::sm2::default_ecc_table.at("g"));
+    const auto on_p = e._kg(k, kPub);
+    require(on_g.has_value() && on_p.has_value());
+}
