@@ -30,7 +30,8 @@ std::string sm2_private_key_to_pem(std::string_view private_key, std::string_vie
 Bytes sm2_public_key_to_der(std::string_view public_key);
 std::string sm2_public_key_to_pem(std::string_view public_key);
 
-/// Reads PKCS#8 ("PRIVATE KEY") or SEC 1 ("EC PRIVATE KEY") keys on the SM2 curve.
+/// Reads PKCS#8 ("PRIVATE KEY") or SEC 1 ("EC PRIVATE KEY", "SM2 PRIVATE KEY") keys on
+/// the SM2 curve.
 Sm2PrivateKey sm2_private_key_from_der(ByteView der);
 Sm2PrivateKey sm2_private_key_from_pem(std::string_view pem);
 /// Reads a SubjectPublicKeyInfo ("PUBLIC KEY") on the SM2 curve.

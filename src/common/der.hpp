@@ -1,10 +1,12 @@
-// A small, strict DER reader and writer: the subset of X.690 that SM2 keys,
-// signatures and ciphertexts use (single-octet tags, definite minimal lengths).
-// Anything else is rejected with std::invalid_argument naming what was wrong.
+// A small, strict DER reader and writer: the subset of X.690 that SM2 signatures,
+// keys and ciphertexts use (single-octet tags, definite minimal lengths, minimal
+// non-negative INTEGERs). Anything else is std::invalid_argument, with a message
+// naming the element: "invalid DER signature: INTEGER s is not minimally encoded".
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include <pelmo/types.hpp>
@@ -14,42 +16,44 @@ namespace pelmo::detail::der {
 inline constexpr std::uint8_t kInteger = 0x02;
 inline constexpr std::uint8_t kBitString = 0x03;
 inline constexpr std::uint8_t kOctetString = 0x04;
-inline constexpr std::uint8_t kNull = 0x05;
 inline constexpr std::uint8_t kOid = 0x06;
 inline constexpr std::uint8_t kSequence = 0x30;
 inline constexpr std::uint8_t kContext0 = 0xa0;  // [0] constructed
 inline constexpr std::uint8_t kContext1 = 0xa1;  // [1] constructed
 
-/// Reads consecutive TLVs from a buffer.
+/// Reads consecutive elements of one level of a DER encoding.
 class Reader {
   public:
-    explicit Reader(ByteView data, std::string_view what) : data_(data), what_(what) {}
+    /// what names the whole object in messages ("signature", "private key").
+    Reader(ByteView data, std::string_view what) : data_(data), what_(what) {}
 
     bool empty() const noexcept { return pos_ == data_.size(); }
-    /// The tag of the next element (std::invalid_argument at the end).
-    std::uint8_t peek_tag() const;
-    /// The value of the next element, which must carry this tag.
-    ByteView read(std::uint8_t tag);
-    /// A non-negative minimal INTEGER, as its magnitude without leading zeros
+    /// The tag of the next element, or 0 at the end.
+    std::uint8_t peek_tag() const noexcept { return empty() ? 0 : data_[pos_]; }
+    /// The contents of the next element, which must carry this tag.
+    ByteView read(std::uint8_t tag, std::string_view name);
+    /// A minimal non-negative INTEGER, as its magnitude without leading zero octets
     /// (empty for zero).
-    ByteView read_unsigned_integer();
-    /// A small non-negative INTEGER (a version number).
-    unsigned read_small_integer();
-    /// Requires that nothing is left.
-    void expect_end() const;
+    ByteView read_unsigned_integer(std::string_view name);
+    /// A non-negative INTEGER below 2^16 (a version number).
+    unsigned read_small_integer(std::string_view name);
+    /// Requires that nothing is left; why says what the leftover would mean.
+    void expect_end(std::string_view why) const;
 
     [[noreturn]] void fail(std::string_view why) const;
 
   private:
+    std::size_t read_length(std::string_view name);
+
     ByteView data_;
     std::size_t pos_ = 0;
     std::string_view what_;
 };
 
-/// Appends tag, length and value.
-void write(Bytes& out, std::uint8_t tag, ByteView value);
-/// Appends an INTEGER holding the big-endian unsigned magnitude (leading zeros are
-/// dropped; a 0x00 is prefixed when the top bit is set).
+/// Appends tag, minimal length and contents.
+void write(Bytes& out, std::uint8_t tag, ByteView contents);
+/// Appends an INTEGER holding the unsigned big-endian magnitude (leading zero octets
+/// are dropped; one 0x00 goes first when the top bit is set, and zero is 02 01 00).
 void write_unsigned_integer(Bytes& out, ByteView magnitude);
 
 }  // namespace pelmo::detail::der

@@ -41,20 +41,20 @@ Bytes sm2_ciphertext_to_asn1(ByteView ciphertext, int mode) {
 Bytes sm2_ciphertext_from_asn1(ByteView data, int mode) {
     check_mode(mode);
     der::Reader outer(data, "SM2 ciphertext");
-    der::Reader r(outer.read(der::kSequence), "SM2 ciphertext");
-    outer.expect_end();
+    der::Reader r(outer.read(der::kSequence, "SEQUENCE"), "SM2 ciphertext");
+    outer.expect_end("bytes follow the SEQUENCE");
     Bytes out(kC1, 0);
     for (std::size_t i = 0; i < 2; ++i) {
-        const ByteView v = r.read_unsigned_integer();
+        const ByteView v = r.read_unsigned_integer(i == 0 ? "INTEGER x" : "INTEGER y");
         if (v.size() > kCoord) r.fail("C1 coordinate longer than 32 octets");
         std::copy(v.begin(), v.end(),
                   out.begin() + static_cast<std::ptrdiff_t>((i + 1) * kCoord - v.size()));
     }
-    const ByteView c3 = r.read(der::kOctetString);
+    const ByteView c3 = r.read(der::kOctetString, "C3 OCTET STRING");
     if (c3.size() != kC3) r.fail("C3 is not 32 octets");
-    const ByteView c2 = r.read(der::kOctetString);
+    const ByteView c2 = r.read(der::kOctetString, "C2 OCTET STRING");
     if (c2.empty()) r.fail("C2 is empty");
-    r.expect_end();
+    r.expect_end("the SEQUENCE holds more than four elements");
     const ByteView first = mode == 1 ? c3 : c2;
     const ByteView second = mode == 1 ? c2 : c3;
     out.insert(out.end(), first.begin(), first.end());

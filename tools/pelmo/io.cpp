@@ -171,7 +171,11 @@ std::string load_public_key(const std::string& spec) {
     if (m.find("-----BEGIN") != std::string::npos)
         return formats::sm2_private_key_from_pem(m).public_key;
     const std::string t = trim(m);
-    if (is_hex(t)) return formats::sm2_public_key_from_der(formats::sm2_public_key_to_der(t));
+    if (is_hex(t)) {
+        // 64 digits are a private key, whose public half is wanted.
+        if (t.size() == 64) return load_private_key(t).public_key;
+        return formats::sm2_public_key_from_der(formats::sm2_public_key_to_der(t));
+    }
     try {
         return formats::sm2_public_key_from_der(as_bytes(m));
     } catch (const std::invalid_argument&) {
