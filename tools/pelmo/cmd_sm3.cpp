@@ -1,50 +1,39 @@
 // pelmo sm3: sha256sum-style digests, streamed in fixed-size chunks.
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <pelmo/sm3.hpp>
 
 #include "commands.hpp"
+#include "io.hpp"
 
 namespace pelmo::cli {
 
 namespace {
 
-// Hashes one stream; false (with errno kept) on a read error.
-bool hash_stream(std::FILE* f, pelmo::sm3::SM3& h) {
-    static thread_local std::vector<std::uint8_t> buf(1 << 20);
-    for (;;) {
-        const std::size_t got = std::fread(buf.data(), 1, buf.size(), f);
-        if (got > 0) h.update(ByteView(buf.data(), got));
-        if (got < buf.size()) return !std::ferror(f);
-    }
-}
+constexpr std::size_t kChunk = 1 << 18;
 
 int run_sm3(const std::vector<std::string>& files) {
     const std::vector<std::string> names = files.empty() ? std::vector<std::string>{"-"} : files;
     int status = 0;
     for (const std::string& name : names) {
-        pelmo::sm3::SM3 h;
-        const bool is_stdin = name == "-";
-        std::FILE* f = is_stdin ? stdin : std::fopen(name.c_str(), "rb");
-        if (f == nullptr) {
-            std::cerr << "pelmo: " << name << ": " << std::strerror(errno) << '\n';
+        try {
+            Input in(name);
+            Progress progress("hashing " + name, in.size_hint());
+            sm3::SM3 h;
+            for (ByteView chunk; !(chunk = in.next(kChunk)).empty();) {
+                h.update(chunk);
+                progress.advance(chunk.size());
+            }
+            std::cout << h.hexdigest() << "  " << name << '\n';
+        } catch (const std::runtime_error& e) {
+            // An unreadable file is reported; the others are still hashed.
+            std::cout.flush();
+            std::cerr << "pelmo: " << e.what() << '\n';
             status = 1;
-            continue;
         }
-        const bool ok = hash_stream(f, h);
-        const int err = errno;
-        if (!is_stdin) std::fclose(f);
-        if (!ok) {
-            std::cerr << "pelmo: " << name << ": " << std::strerror(err) << '\n';
-            status = 1;
-            continue;
-        }
-        std::cout << h.hexdigest() << "  " << name << '\n';
     }
     std::cout.flush();
     return status;

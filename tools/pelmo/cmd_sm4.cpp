@@ -29,7 +29,7 @@ const std::map<std::string, int> kPaddings = {{"none", s4::NoPadding},
                                               {"pkcs7", s4::PKCS7},
                                               {"pboc", s4::PBOC}};
 
-constexpr std::size_t kChunk = 1 << 20;  // a multiple of the block size
+constexpr std::size_t kChunk = 1 << 18;  // a multiple of the block size that stays in L2
 
 Bytes parse_hex_arg(const std::string& text, const char* what, std::size_t want) {
     Bytes b = detail::from_hex(text);
@@ -64,19 +64,17 @@ int run_sm4(const Sm4Options& o) {
     s4::CryptSM4 engine(o.encrypt ? s4::SM4_ENCRYPT : s4::SM4_DECRYPT, s4::NoPadding);
     engine.set_key(key, o.encrypt ? s4::SM4_ENCRYPT : s4::SM4_DECRYPT);
 
-    Bytes cur(kChunk), next(kChunk);
-    std::size_t cur_n = in.read(cur.data(), kChunk);
+    ByteView cur = in.next(kChunk);
     if (o.encrypt) {
         // Whole chunks go through unpadded; the last (possibly empty) one is padded.
         for (;;) {
-            const std::size_t next_n = cur_n == kChunk ? in.read(next.data(), kChunk) : 0;
-            const bool last = cur_n < kChunk || next_n == 0;
+            const ByteView ahead = cur.size() == kChunk ? in.next(kChunk) : ByteView();
+            const bool last = ahead.empty();
             if (last) engine.padding_mode = padding;
-            out.write(crypt_chunk(engine, cbc, iv, ByteView(cur.data(), cur_n), true));
-            progress.advance(cur_n);
+            out.write(crypt_chunk(engine, cbc, iv, cur, true));
+            progress.advance(cur.size());
             if (last) break;
-            std::swap(cur, next);
-            cur_n = next_n;
+            cur = ahead;
         }
     } else {
         // Decrypt everything unpadded, holding back a tail that the unpadding may
@@ -86,9 +84,9 @@ int run_sm4(const Sm4Options& o) {
         // Bytes from the last 0x80 seen to the end of the tail (all of it if none yet).
         std::size_t since_marker = SIZE_MAX;
         for (;;) {
-            const std::size_t next_n = cur_n == kChunk ? in.read(next.data(), kChunk) : 0;
-            const Bytes plain = crypt_chunk(engine, cbc, iv, ByteView(cur.data(), cur_n), false);
-            progress.advance(cur_n);
+            const ByteView ahead = cur.size() == kChunk ? in.next(kChunk) : ByteView();
+            const Bytes plain = crypt_chunk(engine, cbc, iv, cur, false);
+            progress.advance(cur.size());
             tail.insert(tail.end(), plain.begin(), plain.end());
             std::size_t keep = std::min<std::size_t>(tail.size(), 32);
             if (padding == s4::ISO9797M2 || padding == s4::PBOC) {
@@ -101,9 +99,8 @@ int run_sm4(const Sm4Options& o) {
             }
             out.write(ByteView(tail.data(), tail.size() - keep));
             tail.erase(tail.begin(), tail.end() - static_cast<std::ptrdiff_t>(keep));
-            if (cur_n < kChunk || next_n == 0) break;
-            std::swap(cur, next);
-            cur_n = next_n;
+            if (ahead.empty()) break;
+            cur = ahead;
         }
         // A short message stays whole in the tail, so the unpadding functions' length
         // rules see its true length.

@@ -1,5 +1,6 @@
 #include "io.hpp"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,13 +36,54 @@ Input::Input(const std::string& name) : name_(is_stdio(name) ? "-" : name) {
         owned_ = true;
     }
     struct stat st {};
-    if (::fstat(::fileno(f_), &st) == 0 && S_ISREG(st.st_mode))
-        size_ = static_cast<std::uint64_t>(st.st_size);
-    if (::fstat(::fileno(f_), &st) == 0 && S_ISDIR(st.st_mode)) fail_io(name_, EISDIR);
+    if (::fstat(::fileno(f_), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) fail_io(name_, EISDIR);
+        regular_ = S_ISREG(st.st_mode);
+        if (regular_) size_ = static_cast<std::uint64_t>(st.st_size);
+    }
 }
 
 Input::~Input() {
+    unmap();
     if (owned_) std::fclose(f_);
+}
+
+void Input::unmap() noexcept {
+    for (Window* w : {&window_, &previous_}) {
+        if (w->data != nullptr) ::munmap(const_cast<std::uint8_t*>(w->data), w->size);
+        *w = Window{};
+    }
+}
+
+ByteView Input::next(std::size_t n) {
+    if (!regular_ || !owned_) {
+        Bytes& buf = buffers_[buffer_turn_];
+        buffer_turn_ ^= 1;
+        buf.resize(n);
+        return ByteView(buf.data(), read(buf.data(), n));
+    }
+    if (pos_ >= size_) return {};
+    if (window_.data == nullptr || pos_ >= window_.offset + window_.size) {
+        // Windows of 64 chunks (16 MiB for 256 KiB chunks): few system calls, and
+        // little of the file resident at once. Offsets are multiples of n, and so of
+        // the page size.
+        if (previous_.data != nullptr)
+            ::munmap(const_cast<std::uint8_t*>(previous_.data), previous_.size);
+        previous_ = window_;
+        window_.offset = pos_;
+        window_.size = std::min<std::uint64_t>(64 * static_cast<std::uint64_t>(n), size_ - pos_);
+        void* p = ::mmap(nullptr, window_.size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, ::fileno(f_),
+                         static_cast<off_t>(window_.offset));
+        if (p == MAP_FAILED) {
+            window_ = Window{};
+            fail_io(name_, errno);
+        }
+        window_.data = static_cast<const std::uint8_t*>(p);
+    }
+    const std::uint64_t take = std::min<std::uint64_t>(n, window_.offset + window_.size - pos_);
+    const ByteView v(window_.data + (pos_ - window_.offset), take);
+    pos_ += take;
+    return v;
 }
 
 std::size_t Input::read(std::uint8_t* buf, std::size_t n) {
@@ -69,6 +111,14 @@ Output::Output(const std::string& name) : name_(name) {
         f_ = stdout;
         return;
     }
+    // Devices and pipes (/dev/null, a FIFO) are written directly.
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        f_ = std::fopen(name.c_str(), "wb");
+        if (f_ == nullptr) fail_io(name, errno);
+        committed_ = true;
+        return;
+    }
     tmp_ = name + ".pelmo-tmp-" + std::to_string(::getpid());
     f_ = std::fopen(tmp_.c_str(), "wb");
     if (f_ == nullptr) fail_io(name, errno);
@@ -77,7 +127,7 @@ Output::Output(const std::string& name) : name_(name) {
 Output::~Output() {
     if (f_ != nullptr && f_ != stdout) {
         std::fclose(f_);
-        if (!committed_) std::remove(tmp_.c_str());
+        if (!committed_ && !tmp_.empty()) std::remove(tmp_.c_str());
     }
 }
 
@@ -88,6 +138,12 @@ void Output::write(const std::uint8_t* data, std::size_t n) {
 void Output::commit() {
     if (std::fflush(f_) != 0) fail_io(is_stdio(name_) ? "-" : name_, errno);
     if (f_ == stdout) return;
+    if (tmp_.empty()) {  // written in place
+        const int rc = std::fclose(f_);
+        f_ = nullptr;
+        if (rc != 0) fail_io(name_, errno);
+        return;
+    }
     if (std::fclose(f_) != 0) {
         f_ = nullptr;
         std::remove(tmp_.c_str());

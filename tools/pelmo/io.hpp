@@ -19,8 +19,13 @@ class Input {
     Input(const Input&) = delete;
     Input& operator=(const Input&) = delete;
 
-    /// Fills buf with up to buf.size() bytes; returns the count (0 at the end).
+    /// Fills buf with up to n bytes; returns the count (0 at the end).
     std::size_t read(std::uint8_t* buf, std::size_t n);
+    /// A view of the next n bytes (fewer at the end, empty when done). It stays
+    /// valid through one more call, so a caller can look one chunk ahead. A regular
+    /// file is mapped window by window, which saves the copy that read() makes;
+    /// other inputs are read into two alternating buffers. n must not change.
+    ByteView next(std::size_t n);
     /// Everything that is left.
     Bytes read_all();
     /// The size of a regular file, or 0 when unknown.
@@ -28,10 +33,23 @@ class Input {
     const std::string& name() const noexcept { return name_; }
 
   private:
+    void unmap() noexcept;
+
     std::FILE* f_ = nullptr;
     bool owned_ = false;
+    bool regular_ = false;
     std::string name_;
     std::uint64_t size_ = 0;
+    struct Window {
+        const std::uint8_t* data = nullptr;
+        std::uint64_t offset = 0, size = 0;
+    };
+    // The mapped window being read, the one before it (still in use by the view of
+    // the previous call), and the read position.
+    Window window_, previous_;
+    std::uint64_t pos_ = 0;
+    Bytes buffers_[2];
+    int buffer_turn_ = 0;
 };
 
 /// A file or standard output ("" or "-"). A file is written under a temporary name
