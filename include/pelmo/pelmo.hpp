@@ -2,6 +2,7 @@
 #pragma once
 
 #include <pelmo/crypt_managers.hpp>
+#include <pelmo/formats.hpp>
 #include <pelmo/func.hpp>
 #include <pelmo/sm2.hpp>
 #include <pelmo/sm3.hpp>
