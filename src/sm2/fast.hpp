@@ -30,6 +30,9 @@ void parse_scalar(std::string_view hex, Bytes32& out, std::string_view what);
 /// and its callers use); larger or negative k are first reduced with GMP.
 Bytes32 scalar_from_int(const BigInt& k);
 
+/// data as a big-endian integer, reduced mod n (data is public; any length).
+Bytes32 message_mod_n(ByteView data);
+
 /// The point that a text of exactly 128 digits spells, with its coordinates reduced
 /// mod p, when it lies on the curve; nothing otherwise (bad digits included: the
 /// generic path then reports them).
