@@ -102,6 +102,14 @@ TEST(Sm2Sm3Sign, IdentityDigestMatchesAnIndependentComputation) {
     EXPECT_EQ(CryptSM2(std::nullopt, upper(kp.pub))._sm3_z(msg), z);
     EXPECT_EQ(CryptSM2(std::nullopt, "04" + kp.pub)._sm3_z(msg), z);
     EXPECT_EQ(CryptSM2(std::nullopt, kp.pub, mixed)._sm3_z(msg), z);
+    // The entries enter as written: a leading "00" is an octet of Z's input, although
+    // the table is still the recommended curve in value.
+    EccTable padded = default_ecc_table;
+    padded["a"] = "00" + padded["a"];
+    const CryptSM2 with_padding(std::nullopt, kp.pub, padded);
+    EXPECT_TRUE(curve_of(with_padding).recommended);
+    EXPECT_EQ(with_padding._sm3_z(msg), expected_z_digest(padded, kp.pub, msg));
+    EXPECT_NE(with_padding._sm3_z(msg), z);
 }
 
 TEST(Sm2Sm3Sign, EmptyAndLongMessages) {
