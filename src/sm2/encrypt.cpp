@@ -8,6 +8,7 @@
 #include <pelmo/sm3.hpp>
 
 #include "common/ct.hpp"
+#include "common/hex.hpp"
 #include "sm2/fast.hpp"
 #include "sm2/kdf.hpp"
 #include "sm2/keys.hpp"
@@ -56,11 +57,23 @@ std::optional<Bytes> encrypt_with_scalar(const pelmo::sm2::CryptSM2& engine, Byt
     require_plaintext(data);
     if (!engine.public_key) throw std::invalid_argument("no public key to encrypt to");
     const std::string& PB = *engine.public_key;
-    if (c.recommended && fits_fast_path(k_hex)) {
-        // A public key that is not a point of the curve (or not 128 digits) is read
-        // literally by the generic path, as _kg reads it.
-        if (const auto P = fast::parse_point(PB))
-            return fast::encrypt(data, *P, k_hex, engine.mode);
+    // Encrypting to a text that is no point of the curve would give a ciphertext that
+    // nobody can decrypt (and on a weak curve one that its chooser reads without the
+    // key): such a key is refused. Coordinates count by their residues mod p, as _kg
+    // reads them.
+    if (PB.size() != 2 * c.para_len)
+        throw std::invalid_argument("public key of " + std::to_string(PB.size()) +
+                                    " digits is not x || y of " + std::to_string(c.para_len) +
+                                    " digits each");
+    if (c.recommended) {
+        const auto P = fast::parse_point(PB);
+        if (!P) {
+            check_hex_number(PB, "public key");  // names a bad digit
+            throw std::invalid_argument("public key is not a point of the curve");
+        }
+        if (fits_fast_path(k_hex)) return fast::encrypt(data, *P, k_hex, engine.mode);
+    } else if (!generic::is_on_curve(c, PB, false)) {
+        throw std::invalid_argument("public key is not a point of the curve");
     }
     return generic::encrypt(c, data, PB, k_hex, engine.mode);
 }

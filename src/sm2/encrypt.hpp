@@ -4,8 +4,8 @@
 //
 // The recommended curve runs on the fixed-width core in constant time in k and in the
 // private key; any other table runs on GMP through the engine's point operations.
-// Decryption on either path rejects a C1 that is not a point of the curve before the
-// private key is used with it.
+// Encryption refuses a public key that is not a point of the curve, and decryption a
+// C1 that is not one (before the private key is used with it), on either path.
 #pragma once
 
 #include <optional>
@@ -26,8 +26,8 @@ std::optional<Bytes> encrypt_with_scalar(const pelmo::sm2::CryptSM2& engine, Byt
                                          std::string_view k_hex);
 
 namespace fast {
-/// Encryption to the point PB of the recommended curve with k of 1..64 digits (data
-/// non-empty, checked by the caller).
+/// Encryption to the point PB (valid, reduced) of the recommended curve with k of 1..64 digits
+/// (data non-empty, checked by the caller).
 std::optional<Bytes> encrypt(ByteView data, const curve::Affine& PB, std::string_view k_hex,
                              int mode);
 /// Decryption with a private key of 1..64 digits; data must hold C1, C3 and at least
@@ -36,14 +36,16 @@ std::optional<Bytes> decrypt(ByteView data, std::string_view d_hex, int mode);
 }  // namespace fast
 
 namespace generic {
-/// Encryption on any table, step by step on the engine's texts.
+/// Encryption on any table, step by step on the engine's texts (the public key is the
+/// caller's to check).
 std::optional<Bytes> encrypt(const Curve& c, ByteView data, std::string_view public_key,
                              std::string_view k_hex, int mode);
 /// Decryption on any table; data as for fast::decrypt with C1 of para_len bytes.
 std::optional<Bytes> decrypt(const Curve& c, ByteView data, std::string_view d_hex, int mode);
 /// Whether the affine point text (x then y, para_len digits each) is a point of the
-/// table's curve, with both coordinates below p.
-bool is_on_curve(const Curve& c, std::string_view point);
+/// table's curve: with both coordinates below p when canonical, by their residues mod p
+/// otherwise. A coordinate that is not hexadecimal is std::invalid_argument.
+bool is_on_curve(const Curve& c, std::string_view point, bool canonical);
 }  // namespace generic
 
 }  // namespace pelmo::detail::sm2

@@ -252,6 +252,11 @@ TEST(Sm2Encrypt, PointOffTheCurveGivesNoValue) {
     const std::string small_x = hex64(x) + hex64(y);
     EXPECT_EQ(e.decrypt(crafted(e, d, small_x, m)), m);
     EXPECT_EQ(e.decrypt(crafted(e, d, hex64(x + P()) + hex64(y), m)), std::nullopt);
+    // A public key is read by its residues, as _kg reads it: (x + p, y) is (x, y).
+    const CryptSM2 to_small(std::nullopt, small_x);
+    const CryptSM2 to_high(std::nullopt, hex64(x + P()) + hex64(y));
+    EXPECT_EQ(sm2d::encrypt_with_scalar(to_high, m, kK),
+              sm2d::encrypt_with_scalar(to_small, m, kK));
     // The all-zero C1.
     const Bytes c = *e.encrypt(m);
     Bytes zero = c;
@@ -280,6 +285,15 @@ TEST(Sm2Encrypt, Failures) {
     EXPECT_THROW(bad_pub.encrypt(Bytes{1}), std::invalid_argument);
     const CryptSM2 short_pub(kp.priv, kp.pub.substr(0, 100));
     EXPECT_THROW(short_pub.encrypt(Bytes{1}), std::invalid_argument);
+    const CryptSM2 long_pub(kp.priv, kp.pub + "1");
+    EXPECT_THROW(long_pub.encrypt(Bytes{1}), std::invalid_argument);
+    // A public key that is not a point of the curve is refused, not encrypted to.
+    const CryptSM2 off_curve(kp.priv, kp.pub.substr(0, 64) + hex64(H(kp.pub.substr(64)) + 1));
+    EXPECT_THROW(off_curve.encrypt(Bytes{1}), std::invalid_argument);
+    EccTable t = default_ecc_table;
+    t["g"] = *e._kg(2, G());
+    const CryptSM2 off_curve_generic(kp.priv, *off_curve.public_key, t);
+    EXPECT_THROW(off_curve_generic.encrypt(Bytes{1}), std::invalid_argument);
     // A call that throws changes nothing.
     EXPECT_EQ(e.private_key, kp.priv);
     EXPECT_EQ(e.public_key, kp.pub);
@@ -357,7 +371,7 @@ TEST(Sm2Encrypt, TinyCurveWithOddCoordinateWidth) {
     // C1 is three bytes and the check value hashes x2 || M || y2 across nibbles.
     const EccTable t = {{"n", "11b"}, {"p", "107"}, {"a", "5"}, {"b", "3"}, {"g", "001003"}};
     const CryptSM2 probe(std::nullopt, std::nullopt, t);
-    ASSERT_TRUE(sm2d::generic::is_on_curve(curve_of(probe), "001003"))
+    ASSERT_TRUE(sm2d::generic::is_on_curve(curve_of(probe), "001003", true))
         << "the base point must lie on the tiny curve";
     for (int mode : {0, 1}) {
         for (int i = 0; i < 10; ++i) {
