@@ -84,32 +84,30 @@ std::optional<Bytes> encrypt(ByteView data, const cv::Affine& PB, std::string_vi
                              int mode) {
     cv::Bytes32 k;
     parse_scalar(k_hex, k, "scalar k");
-    static const cv::Affine G{cv::kGx, cv::kGy};
-    // _kg's results for any k, in constant time: k*G and k*PB.
-    const auto C1 = kg(k, G);
-    auto shared = C1 ? kg(k, PB) : std::nullopt;
+    // _kg's results for any k, in constant time: C1 = k*G and the shared point k*PB.
+    cv::Affine C1, shared;
+    const bool finite = kg_pair(k, PB, C1, shared);
     k.fill(0);
-    if (!C1) throw std::invalid_argument("k*G is the point at infinity: no ciphertext with this k");
-    if (!shared)
-        throw std::invalid_argument("k*PB is the point at infinity: no ciphertext with this k");
+    if (!finite)
+        throw std::invalid_argument("k*G is the point at infinity: no ciphertext with this k");
 
     const std::size_t len = data.size();
     Bytes out(64 + kC3 + len);
-    std::memcpy(out.data(), C1->x.data(), 32);
-    std::memcpy(out.data() + 32, C1->y.data(), 32);
+    std::memcpy(out.data(), C1.x.data(), 32);
+    std::memcpy(out.data() + 32, C1.y.data(), 32);
     std::uint8_t* c2 = out.data() + (mode != 0 ? 64 + kC3 : 64);
     std::uint8_t* c3 = out.data() + (mode != 0 ? 64 : 64 + len);
 
     std::uint8_t z[64];
-    std::memcpy(z, shared->x.data(), 32);
-    std::memcpy(z + 32, shared->y.data(), 32);
+    std::memcpy(z, shared.x.data(), 32);
+    std::memcpy(z + 32, shared.y.data(), 32);
     const std::uint8_t any = xor_key_stream(z, data.data(), c2, len);
     sm3::SM3 h;
     h.update(ByteView(z, 32)).update(data).update(ByteView(z + 32, 32));
     const auto digest = h.digest();
     std::memcpy(c3, digest.data(), kC3);
     std::memset(z, 0, sizeof z);
-    *shared = cv::Affine{};
+    shared = cv::Affine{};
 
     if (!published_nonzero(any)) return std::nullopt;  // an all-zero key stream
     ct::declassify(out.data(), out.size());            // the ciphertext is public

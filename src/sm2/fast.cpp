@@ -172,6 +172,17 @@ std::optional<Affine> kg(const Bytes32& k, const Affine& P) {
     return out;
 }
 
+bool kg_pair(const Bytes32& k, const Affine& P, Affine& kG, Affine& kP) {
+    static const Affine G{cv::kGx, cv::kGy};
+    if (published(ct_is_zero(k))) {  // _kg(0, Q) is Q itself
+        kG = G;
+        kP = P;
+        return true;
+    }
+    if (published(ct_equal(k, n_plus_2()))) return false;
+    return published(cv::mul_base_and_mul(kG, kP, k, P));  // false for k = n
+}
+
 std::string format_signature(ByteView r, ByteView s, bool asn1) {
     if (asn1) return to_hex(der::encode_signature(r, s));
     std::string out;

@@ -47,6 +47,11 @@ std::string format_point(const Affine& P);
 /// in k; the result is not declassified.
 std::optional<Affine> kg(const Bytes32& k, const Affine& P);
 
+/// kg(k, G) and kg(k, P) together, with one inversion for both affine conversions;
+/// false when they have no value (k = n or n + 2 mod 2^256, the same k for both as P
+/// has the order of G). Constant time in k; the points are not declassified.
+bool kg_pair(const Bytes32& k, const Affine& P, Affine& kG, Affine& kP);
+
 /// sign() on the recommended curve for a private key and a scalar of 1..64 digits
 /// (data non-empty, checked by the caller).
 std::optional<std::string> sign(const Curve& c, ByteView data, std::string_view d_hex,

@@ -7,8 +7,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/cpu.hpp"
 #include "common/hex.hpp"
 #include "ct_check.hpp"
+#include "sm2/curve/curve.hpp"
+#include "sm2/curve/field_adx.hpp"
+#include "sm2/curve/mult.hpp"
 #include "sm2/encrypt.hpp"
 
 namespace {
@@ -146,4 +150,37 @@ PELMO_CT_CHECK_CASE(sm2_sign_with_sm3_with_secret_key) {
     const auto given = e.sign_with_sm3(msg, K);
     require(drawn.has_value() && given.has_value() && e.verify_with_sm3(*drawn, msg) &&
             e.verify_with_sm3(*given, msg));
+}
+
+namespace {
+
+namespace curve = pelmo::detail::sm2::curve;
+
+// k*G and k*P with one shared inversion, on the kernel F, against the separate products.
+template <class F>
+void check_mul_base_and_mul() {
+    curve::Bytes32 k;
+    pelmo::detail::from_hex_into(kK, k);
+    curve::Affine P;
+    pelmo::detail::from_hex_into(kPub.substr(0, 64), P.x);
+    pelmo::detail::from_hex_into(kPub.substr(64), P.y);
+    pelmo::ct_check::classify(k.data(), k.size());
+    curve::Affine kG, kP, want_G, want_P;
+    const bool ok = curve::Curve<F>::mul_base_and_mul(kG, kP, k, P) &&
+                    curve::Curve<F>::mul_base(want_G, k) && curve::Curve<F>::mul(want_P, k, P);
+    for (curve::Affine* a : {&kG, &kP, &want_G, &want_P}) pelmo::ct_check::declassify(a, sizeof *a);
+    require(ok && kG.x == want_G.x && kG.y == want_G.y && kP.x == want_P.x && kP.y == want_P.y);
+}
+
+}  // namespace
+
+PELMO_CT_CHECK_CASE(sm2_curve_mul_base_and_mul_portable) {
+    check_mul_base_and_mul<curve::FieldPortable>();
+}
+
+// Valgrind hides BMI2 and ADX from CPUID but executes their instructions.
+PELMO_CT_CHECK_CASE(sm2_curve_mul_base_and_mul_adx) {
+    if (pelmo::detail::cpu_has(pelmo::detail::kCpuBmi2 | pelmo::detail::kCpuAdx) ||
+        RUNNING_ON_VALGRIND)
+        check_mul_base_and_mul<curve::FieldAdx>();
 }

@@ -11,7 +11,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/cpu.hpp"
 #include "openssl_sm2.hpp"
+#include "sm2/curve/field_adx.hpp"
+#include "sm2/curve/mult.hpp"
 #include "sm2/encrypt.hpp"
 #include "sm2/fast.hpp"
 #include "sm2/generic/point_ops.hpp"
@@ -336,6 +339,48 @@ TEST(Sm2Encrypt, FastPathMatchesGenericPath) {
     const CryptSM2 long_key("00" + kp.priv, kp.pub);
     const Bytes m = random_bytes(20);
     EXPECT_EQ(long_key.decrypt(*long_key.encrypt(m)), m);
+}
+
+// k*G and k*P with one shared inversion equal the separate products, on each kernel.
+template <class F>
+void expect_pair_matches(const pelmo::detail::sm2::curve::Bytes32& k,
+                         const pelmo::detail::sm2::curve::Affine& P) {
+    using C = pelmo::detail::sm2::curve::Curve<F>;
+    pelmo::detail::sm2::curve::Affine kG, kP, want_G, want_P;
+    const bool finite = C::mul_base_and_mul(kG, kP, k, P);
+    ASSERT_EQ(finite, C::mul_base(want_G, k));
+    ASSERT_EQ(finite, C::mul(want_P, k, P));
+    if (!finite) return;
+    EXPECT_EQ(kG.x, want_G.x);
+    EXPECT_EQ(kG.y, want_G.y);
+    EXPECT_EQ(kP.x, want_P.x);
+    EXPECT_EQ(kP.y, want_P.y);
+}
+
+TEST(Sm2Encrypt, PairedMultiplicationMatchesSeparateOnes) {
+    const CryptSM2 e(std::nullopt, std::nullopt);
+    std::vector<BigInt> ks = {0, 1, 2, N() - 1, N(), N() + 1, N() + 2, two_256() - 1};
+    for (int i = 0; i < 8; ++i) ks.push_back(random_below_pow2(256));
+    for (const BigInt& kv : ks) {
+        const auto k = sm2d::fast::scalar_from_int(kv);
+        const auto P = *sm2d::fast::parse_point(*e._kg(random_below_pow2(256), G()));
+        expect_pair_matches<pelmo::detail::sm2::curve::FieldPortable>(k, P);
+#if defined(__x86_64__)
+        if (pelmo::detail::cpu_has(pelmo::detail::kCpuBmi2 | pelmo::detail::kCpuAdx))
+            expect_pair_matches<pelmo::detail::sm2::curve::FieldAdx>(k, P);
+#endif
+        // kg_pair gives what _kg gives, k = 0 and k = n + 2 included.
+        sm2d::curve::Affine kG, kP;
+        const bool ok = sm2d::fast::kg_pair(k, P, kG, kP);
+        const std::string P_text = sm2d::fast::format_point(P);
+        const auto want_G = e._kg(kv, G()), want_P = e._kg(kv, P_text);
+        ASSERT_EQ(ok, want_G.has_value()) << kv.get_str(16);
+        ASSERT_EQ(ok, want_P.has_value());
+        if (ok) {
+            EXPECT_EQ(sm2d::fast::format_point(kG), want_G);
+            EXPECT_EQ(sm2d::fast::format_point(kP), want_P);
+        }
+    }
 }
 
 TEST(Sm2Encrypt, OtherCurveTables) {

@@ -262,6 +262,28 @@ bool Curve<F>::mul(Affine& out, const Bytes32& k, const Affine& P) noexcept {
 }
 
 template <class F>
+bool Curve<F>::mul_base_and_mul(Affine& kG_out, Affine& kP_out, const Bytes32& k,
+                                const Affine& P) noexcept {
+    Aff p;
+    if (!mult_detail::parse_point<F>(p, P)) return false;  // callers only pass valid points
+    const Sc s = mult_detail::load_scalar(k);
+    const Jac a = base(s), b = var(s, p);
+    // P has order n like G, so both are infinite exactly when k = 0 mod n.
+    u64 inf = grp::is_infinity(a);
+    ct::declassify(&inf, sizeof inf);
+    // 1/Za = Zb/(Za Zb) and 1/Zb = Za/(Za Zb): one inversion.
+    const Fe zi = fe::inv<F>(F::mul(a.Z, b.Z));
+    const auto affine = [](Affine& out, const Jac& j, const Fe& z_inv) {
+        const Fe zi2 = F::sqr(z_inv);
+        out.x = fe::to_bytes(F::mul(j.X, zi2));
+        out.y = fe::to_bytes(F::mul(j.Y, F::mul(zi2, z_inv)));
+    };
+    affine(kG_out, a, F::mul(zi, b.Z));
+    affine(kP_out, b, F::mul(zi, a.Z));
+    return inf == 0;
+}
+
+template <class F>
 bool Curve<F>::mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& t,
                                   const Affine& P) noexcept {
     Aff p;
