@@ -1,6 +1,8 @@
 // SM2 beside OpenSSL 3.0: key generation, signing and verification of a 32-byte
-// value, and scalar multiplication of a random point; OpenSSL's ECDSA P-256 (hand-
-// written assembly) as the reference for a curve of this size.
+// value, scalar multiplication of a random point, encryption and decryption of 32 bytes
+// and 1 KiB, SM2-with-SM3 signatures (identity digest included) and public-key
+// recovery; OpenSSL's ECDSA P-256 (hand-written assembly) as the reference for a curve
+// of this size.
 #include <pelmo/crypt_managers.hpp>
 #include <pelmo/func.hpp>
 #include <pelmo/sm2.hpp>
@@ -10,6 +12,7 @@
 #include <openssl/evp.h>
 #include <openssl/obj_mac.h>
 
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -110,6 +113,60 @@ void BM_pelmo_hex_scalar_parse(benchmark::State& state) {
 }
 BENCHMARK(BM_pelmo_hex_scalar_parse);
 
+void BM_pelmo_encrypt(benchmark::State& state) {
+    const CryptSM2 e(std::nullopt, pelmo_keys().pub);
+    const auto data = pelmo::detail::from_hex(pelmo::func::random_hex(2 * state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(e.encrypt(data));
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_pelmo_encrypt)->Arg(32)->Arg(1024);
+
+void BM_pelmo_decrypt(benchmark::State& state) {
+    const CryptSM2 e(pelmo_keys().priv, pelmo_keys().pub);
+    const auto data = pelmo::detail::from_hex(pelmo::func::random_hex(2 * state.range(0)));
+    const auto c = *e.encrypt(data);
+    for (auto _ : state) benchmark::DoNotOptimize(e.decrypt(c));
+    check(e.decrypt(c) == data, "pelmo decrypt");
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_pelmo_decrypt)->Arg(32)->Arg(1024);
+
+void BM_pelmo_sign_with_sm3(benchmark::State& state) {
+    const CryptSM2 e(pelmo_keys().priv, pelmo_keys().pub);
+    const auto msg = random32();
+    for (auto _ : state) benchmark::DoNotOptimize(e.sign_with_sm3(msg));
+}
+BENCHMARK(BM_pelmo_sign_with_sm3);
+
+void BM_pelmo_verify_with_sm3(benchmark::State& state) {
+    const CryptSM2 e(pelmo_keys().priv, pelmo_keys().pub);
+    const auto msg = random32();
+    const std::string sig = *e.sign_with_sm3(msg);
+    for (auto _ : state) benchmark::DoNotOptimize(e.verify_with_sm3(sig, msg));
+    check(e.verify_with_sm3(sig, msg), "pelmo verify_with_sm3");
+}
+BENCHMARK(BM_pelmo_verify_with_sm3);
+
+void BM_pelmo_sm3_z(benchmark::State& state) {
+    const CryptSM2 e(std::nullopt, pelmo_keys().pub);
+    const auto msg = random32();
+    for (auto _ : state) benchmark::DoNotOptimize(e._sm3_z(msg));
+}
+BENCHMARK(BM_pelmo_sm3_z);
+
+// Both candidates (v absent), or the one that the recovery byte names.
+void BM_pelmo_recover_public_keys(benchmark::State& state) {
+    const CryptSM2 e(pelmo_keys().priv, pelmo_keys().pub);
+    const auto digest = random32();
+    const std::string sig = *e.sign(digest, pelmo::func::random_hex(64));
+    const std::optional<int> v =
+        state.range(0) == 0 ? std::nullopt : std::optional<int>(state.range(0));
+    for (auto _ : state) benchmark::DoNotOptimize(e.recover_public_keys(sig, digest, v));
+    check(state.range(0) != 0 || e.recover_public_keys(sig, digest).contains(pelmo_keys().pub),
+          "pelmo recover_public_keys");
+}
+BENCHMARK(BM_pelmo_recover_public_keys)->Arg(0)->Arg(27);
+
 // OpenSSL
 
 struct OsslKey {
@@ -174,6 +231,91 @@ void BM_openssl_sm2_verify(benchmark::State& state) {
     verify_loop(state, k.key);
 }
 BENCHMARK(BM_openssl_sm2_verify);
+
+void BM_openssl_sm2_encrypt(benchmark::State& state) {
+    static const OsslKey k("SM2");
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, k.key, nullptr);
+    check(EVP_PKEY_encrypt_init(ctx) == 1, "encrypt_init");
+    const auto data = pelmo::detail::from_hex(pelmo::func::random_hex(2 * state.range(0)));
+    std::vector<std::uint8_t> out(data.size() + 200);
+    for (auto _ : state) {
+        std::size_t len = out.size();
+        check(EVP_PKEY_encrypt(ctx, out.data(), &len, data.data(), data.size()) == 1, "encrypt");
+        benchmark::DoNotOptimize(out.data());
+    }
+    EVP_PKEY_CTX_free(ctx);
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_openssl_sm2_encrypt)->Arg(32)->Arg(1024);
+
+void BM_openssl_sm2_decrypt(benchmark::State& state) {
+    static const OsslKey k("SM2");
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, k.key, nullptr);
+    check(EVP_PKEY_encrypt_init(ctx) == 1, "encrypt_init");
+    const auto data = pelmo::detail::from_hex(pelmo::func::random_hex(2 * state.range(0)));
+    std::vector<std::uint8_t> c(data.size() + 200), out(data.size() + 200);
+    std::size_t clen = c.size();
+    check(EVP_PKEY_encrypt(ctx, c.data(), &clen, data.data(), data.size()) == 1, "encrypt");
+    check(EVP_PKEY_decrypt_init(ctx) == 1, "decrypt_init");
+    for (auto _ : state) {
+        std::size_t len = out.size();
+        check(EVP_PKEY_decrypt(ctx, out.data(), &len, c.data(), clen) == 1, "decrypt");
+        benchmark::DoNotOptimize(out.data());
+    }
+    EVP_PKEY_CTX_free(ctx);
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_openssl_sm2_decrypt)->Arg(32)->Arg(1024);
+
+// SM2-with-SM3 as an application does it: a fresh context with the identity set.
+constexpr char kIdentity[] = "1234567812345678";
+
+EVP_MD_CTX* sm3_context(EVP_PKEY* key, bool for_signing) {
+    EVP_MD_CTX* mctx = EVP_MD_CTX_new();
+    EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+    check(EVP_PKEY_CTX_set1_id(pctx, kIdentity, sizeof kIdentity - 1) == 1, "set1_id");
+    EVP_MD_CTX_set_pkey_ctx(mctx, pctx);
+    const int ok = for_signing ? EVP_DigestSignInit(mctx, nullptr, EVP_sm3(), nullptr, key)
+                               : EVP_DigestVerifyInit(mctx, nullptr, EVP_sm3(), nullptr, key);
+    check(ok == 1, "DigestInit");
+    return mctx;
+}
+
+void free_sm3_context(EVP_MD_CTX* mctx) {
+    EVP_PKEY_CTX* pctx = EVP_MD_CTX_get_pkey_ctx(mctx);
+    EVP_MD_CTX_free(mctx);
+    EVP_PKEY_CTX_free(pctx);
+}
+
+void BM_openssl_sm2_sign_with_sm3(benchmark::State& state) {
+    static const OsslKey k("SM2");
+    const auto msg = random32();
+    std::uint8_t sig[80];
+    for (auto _ : state) {
+        EVP_MD_CTX* mctx = sm3_context(k.key, true);
+        std::size_t len = sizeof sig;
+        check(EVP_DigestSign(mctx, sig, &len, msg.data(), msg.size()) == 1, "DigestSign");
+        free_sm3_context(mctx);
+        benchmark::DoNotOptimize(sig);
+    }
+}
+BENCHMARK(BM_openssl_sm2_sign_with_sm3);
+
+void BM_openssl_sm2_verify_with_sm3(benchmark::State& state) {
+    static const OsslKey k("SM2");
+    const auto msg = random32();
+    std::uint8_t sig[80];
+    std::size_t len = sizeof sig;
+    EVP_MD_CTX* signer = sm3_context(k.key, true);
+    check(EVP_DigestSign(signer, sig, &len, msg.data(), msg.size()) == 1, "DigestSign");
+    free_sm3_context(signer);
+    for (auto _ : state) {
+        EVP_MD_CTX* mctx = sm3_context(k.key, false);
+        check(EVP_DigestVerify(mctx, sig, len, msg.data(), msg.size()) == 1, "DigestVerify");
+        free_sm3_context(mctx);
+    }
+}
+BENCHMARK(BM_openssl_sm2_verify_with_sm3);
 
 void BM_openssl_sm2_ec_point_mul(benchmark::State& state) {
     EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);

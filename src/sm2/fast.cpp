@@ -69,19 +69,6 @@ Bytes32 from_int_public(const BigInt& v) {  // 0 <= v < 2^256
     return out;
 }
 
-// e = data as a big-endian integer, reduced mod n. The message is public.
-Bytes32 message_mod_n(ByteView data) {
-    if (data.size() <= 32) {
-        Bytes32 e{};
-        std::memcpy(e.data() + 32 - data.size(), data.data(), data.size());
-        return cv::scalar::reduce(e);
-    }
-    static const BigInt n = parse_hex_int(to_hex(cv::kN));
-    BigInt e = bytes_to_int(data);
-    mpz_mod(e.get_mpz_t(), e.get_mpz_t(), n.get_mpz_t());
-    return from_int_public(e);
-}
-
 // A magnitude of up to 32 octets as a right-aligned value; false when it is wider.
 bool fit(ByteView magnitude, Bytes32& out) {
     if (magnitude.size() > 32) return false;
@@ -95,6 +82,18 @@ bool in_scalar_range(const Bytes32& v) {
 }
 
 }  // namespace
+
+Bytes32 message_mod_n(ByteView data) {
+    if (data.size() <= 32) {
+        Bytes32 e{};
+        std::memcpy(e.data() + 32 - data.size(), data.data(), data.size());
+        return cv::scalar::reduce(e);
+    }
+    static const BigInt n = parse_hex_int(to_hex(cv::kN));
+    BigInt e = bytes_to_int(data);
+    mpz_mod(e.get_mpz_t(), e.get_mpz_t(), n.get_mpz_t());
+    return from_int_public(e);
+}
 
 void parse_scalar(std::string_view hex, Bytes32& out, std::string_view what) {
     if (hex.empty()) check_hex_number(hex, what);  // throws: no number
@@ -171,6 +170,17 @@ std::optional<Affine> kg(const Bytes32& k, const Affine& P) {
     const bool finite = base ? cv::mul_base(out, k) : cv::mul(out, k, P);
     if (!published(finite)) return std::nullopt;  // k = n
     return out;
+}
+
+bool kg_pair(const Bytes32& k, const Affine& P, Affine& kG, Affine& kP) {
+    static const Affine G{cv::kGx, cv::kGy};
+    if (published(ct_is_zero(k))) {  // _kg(0, Q) is Q itself
+        kG = G;
+        kP = P;
+        return true;
+    }
+    if (published(ct_equal(k, n_plus_2()))) return false;
+    return published(cv::mul_base_and_mul(kG, kP, k, P));  // false for k = n
 }
 
 std::string format_signature(ByteView r, ByteView s, bool asn1) {

@@ -30,6 +30,9 @@ void parse_scalar(std::string_view hex, Bytes32& out, std::string_view what);
 /// and its callers use); larger or negative k are first reduced with GMP.
 Bytes32 scalar_from_int(const BigInt& k);
 
+/// data as a big-endian integer, reduced mod n (data is public; any length).
+Bytes32 message_mod_n(ByteView data);
+
 /// The point that a text of exactly 128 digits spells, with its coordinates reduced
 /// mod p, when it lies on the curve; nothing otherwise (bad digits included: the
 /// generic path then reports them).
@@ -43,6 +46,11 @@ std::string format_point(const Affine& P);
 /// the point at infinity, or adds P to itself), any other k gives k*P. Constant time
 /// in k; the result is not declassified.
 std::optional<Affine> kg(const Bytes32& k, const Affine& P);
+
+/// kg(k, G) and kg(k, P) together, with one inversion for both affine conversions;
+/// false when they have no value (k = n or n + 2 mod 2^256, the same k for both as P
+/// has the order of G). Constant time in k; the points are not declassified.
+bool kg_pair(const Bytes32& k, const Affine& P, Affine& kG, Affine& kP);
 
 /// sign() on the recommended curve for a private key and a scalar of 1..64 digits
 /// (data non-empty, checked by the caller).

@@ -1,13 +1,19 @@
 // SM2 on the recommended curve with its secrets marked: private keys and nonces given
-// as text, key generation, and scalar multiplication by a secret scalar.
+// as text, key generation, scalar multiplication by a secret scalar, encryption with a
+// secret k and decryption with a secret private key.
 #include <pelmo/crypt_managers.hpp>
 #include <pelmo/sm2.hpp>
 
 #include <cstdlib>
 #include <string>
 
+#include "common/cpu.hpp"
 #include "common/hex.hpp"
 #include "ct_check.hpp"
+#include "sm2/curve/curve.hpp"
+#include "sm2/curve/field_adx.hpp"
+#include "sm2/curve/mult.hpp"
+#include "sm2/encrypt.hpp"
 
 namespace {
 
@@ -79,4 +85,102 @@ PELMO_CT_CHECK_CASE(sm2_kg_with_secret_scalar) {
     const auto on_g = e._kg(k, pelmo::sm2::default_ecc_table.at("g"));
     const auto on_p = e._kg(k, kPub);
     require(on_g.has_value() && on_p.has_value());
+}
+
+namespace {
+
+// The GM/T 0003.5 encryption example's message; a message of several key-stream blocks.
+const std::string kMessage = "encryption standard";
+
+pelmo::Bytes bytes_of(const std::string& s) {
+    return pelmo::Bytes(s.begin(), s.end());
+}
+
+void encrypt_then_decrypt_with_secret_key(int mode, std::size_t length) {
+    // encrypt draws k itself and keeps it marked secret; the private key is marked here.
+    CryptSM2 e(kD, kPub, pelmo::sm2::default_ecc_table, mode);
+    pelmo::Bytes m(length);
+    for (std::size_t i = 0; i < length; ++i) m[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    const auto c = e.encrypt(m);
+    require(c.has_value() && c->size() == length + 96);
+    pelmo::ct_check::classify(e.private_key->data(), e.private_key->size());
+    require(e.decrypt(*c) == m);
+    // A failing check value publishes only the failure.
+    pelmo::Bytes bad = *c;
+    bad[70] ^= 1;
+    require(!e.decrypt(bad).has_value());
+}
+
+}  // namespace
+
+PELMO_CT_CHECK_CASE(sm2_encrypt_with_secret_given_scalar) {
+    const CryptSM2 e(std::nullopt, kPub);
+    std::string K = kK;
+    pelmo::ct_check::classify(K.data(), K.size());
+    const auto c = pelmo::detail::sm2::encrypt_with_scalar(e, bytes_of(kMessage), K);
+    require(c.has_value() && c->size() == kMessage.size() + 96);
+}
+
+PELMO_CT_CHECK_CASE(sm2_encrypt_decrypt_layout0_with_secret_key_and_scalar) {
+    encrypt_then_decrypt_with_secret_key(0, 19);
+}
+
+PELMO_CT_CHECK_CASE(sm2_encrypt_decrypt_layout1_long_message) {
+    encrypt_then_decrypt_with_secret_key(1, 100);
+}
+
+PELMO_CT_CHECK_CASE(sm2_decrypt_standard_example_with_secret_key) {
+    CryptSM2 e(kD, kPub, pelmo::sm2::default_ecc_table, 1);
+    pelmo::ct_check::classify(e.private_key->data(), e.private_key->size());
+    const auto m = e.decrypt(
+        pelmo::detail::from_hex("04EBFC718E8D1798620432268E77FEB6415E2EDE0E073C0F4F640ECD2E149A73"
+                                "E858F9D81E5430A57B36DAAB8F950A3C64E6EE6A63094D99283AFF767E124DF0"
+                                "59983C18F809E262923C53AEC295D30383B54E39D609D160AFCB1908D0BD8766"
+                                "21886CA989CA9C7D58087307CA93092D651EFA"));
+    require(m == bytes_of(kMessage));
+}
+
+PELMO_CT_CHECK_CASE(sm2_sign_with_sm3_with_secret_key) {
+    CryptSM2 e(kD, kPub);
+    pelmo::ct_check::classify(e.private_key->data(), e.private_key->size());
+    const std::uint8_t msg[] = {'m', 'e', 's', 's', 'a', 'g', 'e'};
+    const auto drawn = e.sign_with_sm3(msg);  // k drawn and marked secret inside
+    std::string K = kK;
+    pelmo::ct_check::classify(K.data(), K.size());
+    const auto given = e.sign_with_sm3(msg, K);
+    require(drawn.has_value() && given.has_value() && e.verify_with_sm3(*drawn, msg) &&
+            e.verify_with_sm3(*given, msg));
+}
+
+namespace {
+
+namespace curve = pelmo::detail::sm2::curve;
+
+// k*G and k*P with one shared inversion, on the kernel F, against the separate products.
+template <class F>
+void check_mul_base_and_mul() {
+    curve::Bytes32 k;
+    pelmo::detail::from_hex_into(kK, k);
+    curve::Affine P;
+    pelmo::detail::from_hex_into(kPub.substr(0, 64), P.x);
+    pelmo::detail::from_hex_into(kPub.substr(64), P.y);
+    pelmo::ct_check::classify(k.data(), k.size());
+    curve::Affine kG, kP, want_G, want_P;
+    const bool ok = curve::Curve<F>::mul_base_and_mul(kG, kP, k, P) &&
+                    curve::Curve<F>::mul_base(want_G, k) && curve::Curve<F>::mul(want_P, k, P);
+    for (curve::Affine* a : {&kG, &kP, &want_G, &want_P}) pelmo::ct_check::declassify(a, sizeof *a);
+    require(ok && kG.x == want_G.x && kG.y == want_G.y && kP.x == want_P.x && kP.y == want_P.y);
+}
+
+}  // namespace
+
+PELMO_CT_CHECK_CASE(sm2_curve_mul_base_and_mul_portable) {
+    check_mul_base_and_mul<curve::FieldPortable>();
+}
+
+// Valgrind hides BMI2 and ADX from CPUID but executes their instructions.
+PELMO_CT_CHECK_CASE(sm2_curve_mul_base_and_mul_adx) {
+    if (pelmo::detail::cpu_has(pelmo::detail::kCpuBmi2 | pelmo::detail::kCpuAdx) ||
+        RUNNING_ON_VALGRIND)
+        check_mul_base_and_mul<curve::FieldAdx>();
 }

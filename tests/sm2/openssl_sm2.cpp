@@ -119,4 +119,129 @@ bool verify_digest(EVP_PKEY* key, ByteView e, ByteView der) {
     return ok;
 }
 
+Bytes encrypt(EVP_PKEY* key, ByteView msg) {
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+    std::size_t len = 0;
+    Bytes out;
+    bool ok = EVP_PKEY_encrypt_init(ctx) == 1 &&
+              EVP_PKEY_encrypt(ctx, nullptr, &len, msg.data(), msg.size()) == 1;
+    if (ok) {
+        out.resize(len);
+        ok = EVP_PKEY_encrypt(ctx, out.data(), &len, msg.data(), msg.size()) == 1;
+        out.resize(len);
+    }
+    EVP_PKEY_CTX_free(ctx);
+    check(ok, "EVP_PKEY_encrypt");
+    return out;
+}
+
+std::optional<Bytes> decrypt(EVP_PKEY* key, ByteView asn1) {
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+    std::size_t len = 0;
+    Bytes out;
+    bool ok = EVP_PKEY_decrypt_init(ctx) == 1 &&
+              EVP_PKEY_decrypt(ctx, nullptr, &len, asn1.data(), asn1.size()) == 1;
+    if (ok) {
+        out.resize(len);
+        ok = EVP_PKEY_decrypt(ctx, out.data(), &len, asn1.data(), asn1.size()) == 1;
+        out.resize(len);
+    }
+    EVP_PKEY_CTX_free(ctx);
+    if (!ok) return std::nullopt;
+    return out;
+}
+
+namespace {
+
+// A minimal DER reader and writer for the ciphertext's four fields.
+struct Reader {
+    ByteView in;
+    std::size_t pos = 0;
+
+    std::uint8_t byte() {
+        check(pos < in.size(), "DER: truncated");
+        return in[pos++];
+    }
+    // The content of the next element, which must carry the tag.
+    ByteView element(std::uint8_t tag) {
+        check(byte() == tag, "DER: unexpected tag");
+        std::size_t len = byte();
+        if (len & 0x80) {
+            const std::size_t count = len & 0x7f;
+            check(count >= 1 && count <= 4, "DER: length");
+            len = 0;
+            for (std::size_t i = 0; i < count; ++i) len = (len << 8) | byte();
+        }
+        check(len <= in.size() - pos, "DER: truncated content");
+        const ByteView content = in.subspan(pos, len);
+        pos += len;
+        return content;
+    }
+};
+
+void put_length(Bytes& out, std::size_t len) {
+    if (len < 0x80) {
+        out.push_back(static_cast<std::uint8_t>(len));
+        return;
+    }
+    Bytes digits;
+    for (; len != 0; len >>= 8) digits.insert(digits.begin(), static_cast<std::uint8_t>(len));
+    out.push_back(static_cast<std::uint8_t>(0x80 | digits.size()));
+    out.insert(out.end(), digits.begin(), digits.end());
+}
+
+void put(Bytes& out, std::uint8_t tag, ByteView content) {
+    out.push_back(tag);
+    put_length(out, content.size());
+    out.insert(out.end(), content.begin(), content.end());
+}
+
+// A non-negative INTEGER from 32 big-endian bytes: minimal, with a 0x00 before a set top bit.
+void put_unsigned(Bytes& out, ByteView be) {
+    std::size_t skip = 0;
+    while (skip + 1 < be.size() && be[skip] == 0) ++skip;
+    Bytes v(be.begin() + static_cast<std::ptrdiff_t>(skip), be.end());
+    if (v[0] & 0x80) v.insert(v.begin(), 0);
+    put(out, 0x02, v);
+}
+
+// 32 big-endian bytes from a non-negative INTEGER.
+void append_coordinate(Bytes& out, ByteView integer) {
+    std::size_t skip = 0;
+    while (skip < integer.size() && integer[skip] == 0) ++skip;
+    const ByteView v = integer.subspan(skip);
+    check(v.size() <= 32, "DER: coordinate wider than 32 bytes");
+    out.insert(out.end(), 32 - v.size(), 0);
+    out.insert(out.end(), v.begin(), v.end());
+}
+
+}  // namespace
+
+Bytes asn1_to_c1c3c2(ByteView asn1) {
+    Reader outer{asn1};
+    Reader seq{outer.element(0x30)};
+    check(outer.pos == asn1.size(), "DER: bytes after the SEQUENCE");
+    Bytes out;
+    append_coordinate(out, seq.element(0x02));
+    append_coordinate(out, seq.element(0x02));
+    const ByteView c3 = seq.element(0x04);
+    const ByteView c2 = seq.element(0x04);
+    check(seq.pos == seq.in.size(), "DER: extra elements");
+    out.insert(out.end(), c3.begin(), c3.end());
+    out.insert(out.end(), c2.begin(), c2.end());
+    return out;
+}
+
+Bytes c1c3c2_to_asn1(ByteView raw) {
+    check(raw.size() > 96, "C1 || C3 || C2 needs more than 96 bytes");
+    Bytes content;
+    put_unsigned(content, raw.subspan(0, 32));
+    put_unsigned(content, raw.subspan(32, 32));
+    put(content, 0x04, raw.subspan(64, 32));
+    put(content, 0x04, raw.subspan(96));
+    Bytes out;
+    put(out, 0x30, content);
+    return out;
+}
+
 }  // namespace pelmo::test::sm2

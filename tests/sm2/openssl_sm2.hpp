@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <pelmo/types.hpp>
@@ -27,5 +28,17 @@ bool verify_sm3(EVP_PKEY* key, ByteView msg, ByteView der, const std::string& id
 /// The raw operation on a digest e given as is: DER.
 Bytes sign_digest(EVP_PKEY* key, ByteView e);
 bool verify_digest(EVP_PKEY* key, ByteView e, ByteView der);
+
+/// SM2 encryption with SM3 (OpenSSL's default): the ASN.1 form
+/// SEQUENCE { INTEGER x, INTEGER y, OCTET STRING C3, OCTET STRING C2 }.
+Bytes encrypt(EVP_PKEY* key, ByteView msg);
+/// Nothing when OpenSSL refuses the ciphertext.
+std::optional<Bytes> decrypt(EVP_PKEY* key, ByteView asn1);
+
+/// The ASN.1 form as C1 || C3 || C2 (x and y 32 bytes each, no format byte); a
+/// malformed encoding is std::runtime_error.
+Bytes asn1_to_c1c3c2(ByteView asn1);
+/// C1 || C3 || C2 (at least 97 bytes) in the ASN.1 form.
+Bytes c1c3c2_to_asn1(ByteView raw);
 
 }  // namespace pelmo::test::sm2

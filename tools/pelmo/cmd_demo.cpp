@@ -5,6 +5,7 @@
 #include <pelmo/pelmo.hpp>
 
 #include "commands.hpp"
+#include "common/hex.hpp"
 
 namespace pelmo::cli {
 
@@ -55,6 +56,29 @@ int run_demo() {
     std::cout << "  validate(same text)  = " << std::boolalpha << manager.validate(*signature, text)
               << "\n";
     std::cout << "  validate(other text) = " << manager.validate(*signature, text + "!") << "\n";
+    // The signer's key is among the two candidates that the signature allows.
+    const auto candidates = manager.recover_public_keys(*signature, as_bytes(text));
+    std::cout << "  recover_public_keys(signature, text): " << candidates.size()
+              << " candidates, signer's key among them = " << candidates.contains(public_key)
+              << "\n\n";
+
+    std::cout << "SM2 encryption (GB/T 32918.4), C1 || C3 || C2\n";
+    const sm2::CryptSM2 box2(manager.get_private_key(), public_key, sm2::default_ecc_table, 1);
+    const std::string message = "pelmo 加密";
+    const auto cipher = box2.encrypt(as_bytes(message));
+    if (!cipher) {
+        std::cout << "  no ciphertext for this k; try again\n";
+        return 1;
+    }
+    const std::string cipher_hex = detail::to_hex(*cipher);
+    std::cout << "  encrypt(\"" << message << "\") = " << cipher->size() << " bytes\n"
+              << "    C1 = " << cipher_hex.substr(0, 64) << "\n"
+              << "         " << cipher_hex.substr(64, 64) << "\n"
+              << "    C3 = " << cipher_hex.substr(128, 64) << "\n"
+              << "    C2 = " << cipher_hex.substr(192) << "\n";
+    const auto plain = box2.decrypt(*cipher);
+    std::cout << "  decrypt(that) = \""
+              << (plain ? std::string(plain->begin(), plain->end()) : "(no value)") << "\"\n";
     return 0;
 }
 

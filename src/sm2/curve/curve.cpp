@@ -45,6 +45,10 @@ bool mul(Affine& out, const Bytes32& k, const Affine& P) noexcept {
     return PELMO_SM2_DISPATCH(mul(out, k, P));
 }
 
+bool mul_base_and_mul(Affine& kG_out, Affine& kP_out, const Bytes32& k, const Affine& P) noexcept {
+    return PELMO_SM2_DISPATCH(mul_base_and_mul(kG_out, kP_out, k, P));
+}
+
 bool mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& t, const Affine& P) noexcept {
     return PELMO_SM2_DISPATCH(mul_double_vartime(out, s, t, P));
 }

@@ -33,6 +33,11 @@ bool mul_base(Affine& out, const Bytes32& k) noexcept;
 /// Returns false iff the result is the point at infinity (k = 0 mod n).
 bool mul(Affine& out, const Bytes32& k, const Affine& P) noexcept;
 
+/// k*G and k*P together, as mul_base and mul give them, with one field inversion for
+/// both affine conversions (SM2 encryption needs the pair). Constant time in k; P a
+/// valid point. Returns false iff k = 0 mod n (both are then the point at infinity).
+bool mul_base_and_mul(Affine& kG_out, Affine& kP_out, const Bytes32& k, const Affine& P) noexcept;
+
 /// s*G + t*P for a valid point P. Variable time: every input is public.
 /// Returns false iff the result is the point at infinity.
 bool mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& t,

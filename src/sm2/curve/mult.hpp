@@ -22,6 +22,8 @@ struct Curve {
     static bool is_valid_point(const Affine& P) noexcept;
     static bool mul_base(Affine& out, const Bytes32& k) noexcept;
     static bool mul(Affine& out, const Bytes32& k, const Affine& P) noexcept;
+    static bool mul_base_and_mul(Affine& kG_out, Affine& kP_out, const Bytes32& k,
+                                 const Affine& P) noexcept;
     static bool mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& t,
                                    const Affine& P) noexcept;
     static bool lift_x(Affine& out, const Bytes32& x, int y_parity) noexcept;

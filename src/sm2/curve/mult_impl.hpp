@@ -33,6 +33,29 @@ void recode_signed(const u64 k[4], u64 (&mag)[Count], u64 (&neg)[Count]) noexcep
     }
 }
 
+/// out = table[idx - 1], or all zeros for idx = 0, reading every entry (idx is secret).
+/// T is a point type made only of field elements (Aff or Jac). Written with 128-bit
+/// vectors (SSE2 on x86-64, NEON elsewhere), masked and or-ed into the result.
+template <class T, unsigned N>
+PELMO_INLINE void lookup(T& out, const T (&table)[N], u64 idx) noexcept {
+    typedef u64 V2 __attribute__((vector_size(16)));
+    constexpr unsigned kVectors = sizeof(T) / sizeof(V2);
+    static_assert(sizeof(T) % sizeof(V2) == 0);
+    V2 acc[kVectors] = {};
+    for (unsigned i = 0; i < N; ++i) {
+        const u64 m = ct::eq_mask(idx, i + 1);
+        const V2 mv = {m, m};
+        const auto* entry = reinterpret_cast<const unsigned char*>(&table[i]);
+        PELMO_UNROLL
+        for (unsigned j = 0; j < kVectors; ++j) {
+            V2 e;
+            __builtin_memcpy(&e, entry + sizeof(V2) * j, sizeof(V2));
+            acc[j] |= e & mv;
+        }
+    }
+    __builtin_memcpy(&out, acc, sizeof(T));
+}
+
 inline Sc load_scalar(const Bytes32& k) noexcept {
     u64 v[4];
     load_be(v, k);
@@ -66,9 +89,8 @@ Jac Curve<F>::var(const Sc& k, const Aff& P) noexcept {
         if (idx != kVarDigits - 1)
             for (unsigned s = 0; s < kVarWindow; ++s) r = G::dbl(r);
         // Scan the whole table; a zero digit selects nothing and becomes infinity.
-        Jac t{fe::kZero, fe::kZero, fe::kZero};
-        for (unsigned i = 0; i < kVarTable; ++i)
-            grp::cmov(t, table[i], ct::eq_mask(mag[idx], i + 1));
+        Jac t;
+        lookup(t, table, mag[idx]);
         fe::cneg(t.Y, neg[idx]);
         if (idx == 0) {
             // Only the last addition can meet r = t (e.g. k = n - 6).
@@ -85,25 +107,6 @@ Jac Curve<F>::var(const Sc& k, const Aff& P) noexcept {
 }
 
 namespace mult_detail {
-
-/// out = table[idx - 1], or (0, 0) for idx = 0, reading every entry (idx is secret).
-template <unsigned N>
-PELMO_INLINE void lookup(Aff& out, const Aff (&table)[N], u64 idx) noexcept {
-    u64 x[4] = {0, 0, 0, 0}, y[4] = {0, 0, 0, 0};
-    for (unsigned i = 0; i < N; ++i) {
-        const u64 m = ct::eq_mask(idx, i + 1);
-        PELMO_UNROLL
-        for (int l = 0; l < 4; ++l) {
-            x[l] |= table[i].x.v[l] & m;
-            y[l] |= table[i].y.v[l] & m;
-        }
-    }
-    PELMO_UNROLL
-    for (int l = 0; l < 4; ++l) {
-        out.x.v[l] = x[l];
-        out.y.v[l] = y[l];
-    }
-}
 
 /// Width-w non-adjacent form of k: digits[i] is 0 or odd with |digits[i]| < 2^(w-1),
 /// k = sum digits[i] 2^i. Returns the number of digits (at most 257). Variable time.
@@ -256,6 +259,28 @@ bool Curve<F>::mul(Affine& out, const Bytes32& k, const Affine& P) noexcept {
     Aff p;
     if (!mult_detail::parse_point<F>(p, P)) return false;  // callers only pass valid points
     return mult_detail::finish<F>(out, var(mult_detail::load_scalar(k), p));
+}
+
+template <class F>
+bool Curve<F>::mul_base_and_mul(Affine& kG_out, Affine& kP_out, const Bytes32& k,
+                                const Affine& P) noexcept {
+    Aff p;
+    if (!mult_detail::parse_point<F>(p, P)) return false;  // callers only pass valid points
+    const Sc s = mult_detail::load_scalar(k);
+    const Jac a = base(s), b = var(s, p);
+    // P has order n like G, so both are infinite exactly when k = 0 mod n.
+    u64 inf = grp::is_infinity(a);
+    ct::declassify(&inf, sizeof inf);
+    // 1/Za = Zb/(Za Zb) and 1/Zb = Za/(Za Zb): one inversion.
+    const Fe zi = fe::inv<F>(F::mul(a.Z, b.Z));
+    const auto affine = [](Affine& out, const Jac& j, const Fe& z_inv) {
+        const Fe zi2 = F::sqr(z_inv);
+        out.x = fe::to_bytes(F::mul(j.X, zi2));
+        out.y = fe::to_bytes(F::mul(j.Y, F::mul(zi2, z_inv)));
+    };
+    affine(kG_out, a, F::mul(zi, b.Z));
+    affine(kP_out, b, F::mul(zi, a.Z));
+    return inf == 0;
 }
 
 template <class F>

@@ -15,7 +15,7 @@ extern const Aff kComb[kCombWindows][kCombEntries];
 
 /// Odd multiples for the wNAF of the G scalar in verification:
 /// kWnafG[i] = (2i + 1) * G, digits up to 2^(kWnafBits - 1) - 1.
-inline constexpr unsigned kWnafBits = 8;
+inline constexpr unsigned kWnafBits = 10;
 inline constexpr unsigned kWnafEntries = 1u << (kWnafBits - 2);
 extern const Aff kWnafG[kWnafEntries];
 

@@ -1,0 +1,192 @@
+// CryptSM2: encryption and decryption, and their path on the recommended curve.
+#include "sm2/encrypt.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include <pelmo/sm3.hpp>
+
+#include "common/ct.hpp"
+#include "common/hex.hpp"
+#include "sm2/fast.hpp"
+#include "sm2/kdf.hpp"
+#include "sm2/keys.hpp"
+
+namespace pelmo::detail::sm2 {
+
+namespace {
+
+namespace cv = curve;
+
+constexpr std::size_t kC3 = sm3::SM3::digest_size;
+
+void require_plaintext(ByteView data) {
+    if (data.empty()) throw std::invalid_argument("empty plaintext: there is nothing to encrypt");
+}
+
+// A ciphertext must hold C1 (para_len bytes), C3 and at least one byte of C2.
+void require_ciphertext(const Curve& c, ByteView data) {
+    const std::size_t digits = 2 * data.size(), c1_digits = 2 * c.para_len;
+    if (digits < c1_digits)
+        throw std::invalid_argument("ciphertext of " + std::to_string(data.size()) +
+                                    " bytes is shorter than its C1 part (" +
+                                    std::to_string(c.para_len) + " bytes)");
+    if (digits <= c1_digits + 2 * kC3)
+        throw std::invalid_argument("ciphertext of " + std::to_string(data.size()) +
+                                    " bytes has no C2 part: it needs more than " +
+                                    std::to_string(c.para_len + kC3) + " bytes");
+}
+
+bool fits_fast_path(std::string_view scalar_hex) {
+    return !scalar_hex.empty() && scalar_hex.size() <= 64;
+}
+
+// The bool is computed without branches from a secret; it is published before use.
+bool published_nonzero(std::uint8_t v) {
+    std::uint64_t nonzero = ~ct::is_zero_mask(ct::value_barrier(v));
+    ct::declassify(&nonzero, sizeof nonzero);
+    return nonzero != 0;
+}
+
+}  // namespace
+
+std::optional<Bytes> encrypt_with_scalar(const pelmo::sm2::CryptSM2& engine, ByteView data,
+                                         std::string_view k_hex) {
+    const Curve& c = EngineAccess::curve(engine);
+    require_plaintext(data);
+    if (!engine.public_key) throw std::invalid_argument("no public key to encrypt to");
+    const std::string& PB = *engine.public_key;
+    // Encrypting to a text that is no point of the curve would give a ciphertext that
+    // nobody can decrypt (and on a weak curve one that its chooser reads without the
+    // key): such a key is refused. Coordinates count by their residues mod p, as _kg
+    // reads them.
+    if (PB.size() != 2 * c.para_len)
+        throw std::invalid_argument("public key of " + std::to_string(PB.size()) +
+                                    " digits is not x || y of " + std::to_string(c.para_len) +
+                                    " digits each");
+    if (c.recommended) {
+        const auto P = fast::parse_point(PB);
+        if (!P) {
+            check_hex_number(PB, "public key");  // names a bad digit
+            throw std::invalid_argument("public key is not a point of the curve");
+        }
+        if (fits_fast_path(k_hex)) return fast::encrypt(data, *P, k_hex, engine.mode);
+    } else if (!generic::is_on_curve(c, PB, false)) {
+        throw std::invalid_argument("public key is not a point of the curve");
+    }
+    return generic::encrypt(c, data, PB, k_hex, engine.mode);
+}
+
+namespace fast {
+
+std::optional<Bytes> encrypt(ByteView data, const cv::Affine& PB, std::string_view k_hex,
+                             int mode) {
+    cv::Bytes32 k;
+    parse_scalar(k_hex, k, "scalar k");
+    // _kg's results for any k, in constant time: C1 = k*G and the shared point k*PB.
+    cv::Affine C1, shared;
+    const bool finite = kg_pair(k, PB, C1, shared);
+    k.fill(0);
+    if (!finite)
+        throw std::invalid_argument("k*G is the point at infinity: no ciphertext with this k");
+
+    const std::size_t len = data.size();
+    Bytes out(64 + kC3 + len);
+    std::memcpy(out.data(), C1.x.data(), 32);
+    std::memcpy(out.data() + 32, C1.y.data(), 32);
+    std::uint8_t* c2 = out.data() + (mode != 0 ? 64 + kC3 : 64);
+    std::uint8_t* c3 = out.data() + (mode != 0 ? 64 : 64 + len);
+
+    std::uint8_t z[64];
+    std::memcpy(z, shared.x.data(), 32);
+    std::memcpy(z + 32, shared.y.data(), 32);
+    const std::uint8_t any = xor_key_stream(z, data.data(), c2, len);
+    sm3::SM3 h;
+    h.update(ByteView(z, 32)).update(data).update(ByteView(z + 32, 32));
+    const auto digest = h.digest();
+    std::memcpy(c3, digest.data(), kC3);
+    std::memset(z, 0, sizeof z);
+    shared = cv::Affine{};
+
+    if (!published_nonzero(any)) return std::nullopt;  // an all-zero key stream
+    ct::declassify(out.data(), out.size());            // the ciphertext is public
+    return out;
+}
+
+std::optional<Bytes> decrypt(ByteView data, std::string_view d_hex, int mode) {
+    cv::Bytes32 d;
+    parse_scalar(d_hex, d, "private key");
+    // C1 must be a point of the curve before d is used with it: a point of another
+    // curve (one with a small subgroup) would let the result reveal d piece by piece.
+    cv::Affine C1;
+    std::memcpy(C1.x.data(), data.data(), 32);
+    std::memcpy(C1.y.data(), data.data() + 32, 32);
+    if (!cv::is_valid_point(C1)) {
+        d.fill(0);
+        return std::nullopt;
+    }
+    auto shared = kg(d, C1);
+    d.fill(0);
+    if (!shared) return std::nullopt;  // d = n or n + 2: the key is unusable
+
+    const std::size_t len = data.size() - 64 - kC3;
+    const std::uint8_t* c2 = data.data() + (mode != 0 ? 64 + kC3 : 64);
+    const std::uint8_t* c3 = data.data() + (mode != 0 ? 64 : 64 + len);
+    Bytes M(len);
+    std::uint8_t z[64];
+    std::memcpy(z, shared->x.data(), 32);
+    std::memcpy(z + 32, shared->y.data(), 32);
+    const std::uint8_t any = xor_key_stream(z, c2, M.data(), len);
+    sm3::SM3 h;
+    h.update(ByteView(z, 32)).update(M).update(ByteView(z + 32, 32));
+    const auto u = h.digest();
+    std::memset(z, 0, sizeof z);
+    *shared = cv::Affine{};
+
+    // The check value is compared in constant time; only the outcome is published.
+    std::uint8_t diff = 0;
+    for (std::size_t i = 0; i < kC3; ++i) diff |= static_cast<std::uint8_t>(u[i] ^ c3[i]);
+    std::uint64_t ok =
+        ct::is_zero_mask(ct::value_barrier(diff)) & ~ct::is_zero_mask(ct::value_barrier(any));
+    ct::declassify(&ok, sizeof ok);
+    if (ok == 0) {
+        std::fill(M.begin(), M.end(), 0);
+        return std::nullopt;
+    }
+    ct::declassify(M.data(), M.size());  // the plaintext goes to the caller
+    return M;
+}
+
+}  // namespace fast
+
+}  // namespace pelmo::detail::sm2
+
+namespace pelmo::sm2 {
+
+using detail::sm2::Curve;
+using detail::sm2::EngineAccess;
+
+std::optional<Bytes> CryptSM2::encrypt(ByteView data) const {
+    const Curve& c = EngineAccess::curve(*this);
+    detail::sm2::require_plaintext(data);
+    if (!public_key) throw std::invalid_argument("no public key to encrypt to");
+    // A fresh k in [1, n - 1] for every message.
+    std::string k = detail::sm2::random_scalar_hex(c, detail::sm2::ScalarRange::nonce);
+    const detail::sm2::WipeOnExit wipe{k};
+    return detail::sm2::encrypt_with_scalar(*this, data, k);
+}
+
+std::optional<Bytes> CryptSM2::decrypt(ByteView data) const {
+    const Curve& c = EngineAccess::curve(*this);
+    detail::sm2::require_ciphertext(c, data);
+    if (!private_key) throw std::invalid_argument("no private key to decrypt with");
+    const std::string& d = *private_key;
+    // Keys of up to 64 digits stay out of big integers on the recommended curve;
+    // longer texts (never produced by pelmo) take the generic path.
+    if (c.recommended && detail::sm2::fits_fast_path(d))
+        return detail::sm2::fast::decrypt(data, d, mode);
+    return detail::sm2::generic::decrypt(c, data, d, mode);
+}
+
+}  // namespace pelmo::sm2
