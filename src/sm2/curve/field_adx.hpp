@@ -8,11 +8,9 @@
 // cpu_has(kCpuBmi2 | kCpuAdx).
 #pragma once
 
-#if defined(__x86_64__)
-
 #include "sm2/curve/field.hpp"
 
-#define PELMO_SM2_HAVE_ADX 1
+#if defined(PELMO_SM2_HAVE_ADX)
 
 namespace pelmo::detail::sm2::curve::fe_adx {
 
@@ -212,4 +210,4 @@ struct FieldAdx {
 
 }  // namespace pelmo::detail::sm2::curve
 
-#endif  // __x86_64__
+#endif  // PELMO_SM2_HAVE_ADX
