@@ -11,7 +11,7 @@ namespace curve = pelmo::detail::sm2::curve;
 namespace fe = curve::fe;
 using namespace pelmo::test::sm2ref;
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(PELMO_SM2_TEST_LIGHT)
 constexpr int kRandom = 600;
 #else
 constexpr int kRandom = 3000;

@@ -12,7 +12,7 @@ namespace grp = curve::grp;
 namespace fe = curve::fe;
 using namespace pelmo::test::sm2ref;
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(PELMO_SM2_TEST_LIGHT)
 constexpr int kRandom = 100;
 #else
 constexpr int kRandom = 400;

@@ -10,7 +10,7 @@ namespace curve = pelmo::detail::sm2::curve;
 namespace modinv = curve::modinv;
 using namespace pelmo::test::sm2ref;
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(PELMO_SM2_TEST_LIGHT)
 constexpr int kRandom = 1000;
 #else
 constexpr int kRandom = 6000;

@@ -10,7 +10,7 @@ namespace {
 namespace curve = pelmo::detail::sm2::curve;
 using namespace pelmo::test::sm2ref;
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(PELMO_SM2_TEST_LIGHT)
 constexpr int kRandom = 40;
 #else
 constexpr int kRandom = 150;

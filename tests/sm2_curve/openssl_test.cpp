@@ -18,7 +18,7 @@ namespace {
 namespace curve = pelmo::detail::sm2::curve;
 using namespace pelmo::test::sm2ref;
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(PELMO_SM2_TEST_LIGHT)
 constexpr int kOpenSsl = 30;
 constexpr int kVolume = 300;
 #else

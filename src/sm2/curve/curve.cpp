@@ -18,7 +18,7 @@ constexpr Bytes32 hex32(const char (&s)[65]) {
 }
 
 // Runs the operation with the fastest kernel this CPU allows.
-#if defined(__x86_64__)
+#if defined(PELMO_SM2_HAVE_ADX)
 #define PELMO_SM2_DISPATCH(call) \
     (use_adx_kernel() ? Curve<FieldAdx>::call : Curve<FieldPortable>::call)
 #else

@@ -8,11 +8,9 @@
 // cpu_has(kCpuBmi2 | kCpuAdx).
 #pragma once
 
-#if defined(__x86_64__)
-
 #include "sm2/curve/field.hpp"
 
-#define PELMO_SM2_HAVE_ADX 1
+#if defined(PELMO_SM2_HAVE_ADX)
 
 namespace pelmo::detail::sm2::curve::fe_adx {
 
@@ -41,8 +39,11 @@ namespace pelmo::detail::sm2::curve::fe_adx {
     "\n\t"                                  \
     "sbbq %[y], %" r0 "\n\t"
 
-// Four rounds on t0..t3, then t0..t3 += t4..t7 and one conditional subtraction of p;
-// the result ends in t4..t7.
+// Four rounds on t0..t3, then r = t0..t3 + t4..t7 (a carry in x) and one conditional
+// subtraction of p, done as an addition of 2^256 - p = (1, 2^32 - 1, 0, 2^32): r >= p
+// exactly when that addition carries out of x:r, and then its low 256 bits are r - p.
+// The constants are immediates, so no register goes to addressing p. The result ends
+// in t4..t7.
 #define PELMO_SM2_REDUCE                                \
     PELMO_SM2_RED_ROUND("[t0]", "[t1]", "[t2]", "[t3]") \
     PELMO_SM2_RED_ROUND("[t1]", "[t2]", "[t3]", "[t0]") \
@@ -54,90 +55,102 @@ namespace pelmo::detail::sm2::curve::fe_adx {
     "adcq %[t6], %[t2]\n\t"                             \
     "adcq %[t7], %[t3]\n\t"                             \
     "adcq $0, %[x]\n\t"                                 \
+    "movl $0xffffffff, %k[y]\n\t"                       \
     "movq %[t0], %[t4]\n\t"                             \
-    "subq $-1, %[t4]\n\t"                               \
+    "addq $1, %[t4]\n\t"                                \
     "movq %[t1], %[t5]\n\t"                             \
-    "sbbq %[p1], %[t5]\n\t"                             \
+    "adcq %[y], %[t5]\n\t"                              \
     "movq %[t2], %[t6]\n\t"                             \
-    "sbbq $-1, %[t6]\n\t"                               \
+    "adcq $0, %[t6]\n\t"                                \
+    "movabsq $0x100000000, %[y]\n\t"                    \
     "movq %[t3], %[t7]\n\t"                             \
-    "sbbq %[p3], %[t7]\n\t"                             \
-    "sbbq $0, %[x]\n\t"                                 \
-    "cmovcq %[t0], %[t4]\n\t"                           \
-    "cmovcq %[t1], %[t5]\n\t"                           \
-    "cmovcq %[t2], %[t6]\n\t"                           \
-    "cmovcq %[t3], %[t7]\n\t"
+    "adcq %[y], %[t7]\n\t"                              \
+    "adcq $0, %[x]\n\t"                                 \
+    "cmovzq %[t0], %[t4]\n\t"                           \
+    "cmovzq %[t1], %[t5]\n\t"                           \
+    "cmovzq %[t2], %[t6]\n\t"                           \
+    "cmovzq %[t3], %[t7]\n\t"
+
+// The assembly reads the four limbs behind each pointer. GCC is told so exactly, with
+// a memory operand per input that shares the pointer's register; clang would give
+// those operands registers of their own, one too many in sanitizer builds, so there
+// the assembly declares that it may read any memory instead.
+#if defined(__clang__)
+#define PELMO_SM2_READS(elem)
+#define PELMO_SM2_MEMORY_CLOBBER , "memory"
+#else
+#define PELMO_SM2_READS(elem) , "m"(*reinterpret_cast<const u64(*)[4]>(elem.v))
+#define PELMO_SM2_MEMORY_CLOBBER
+#endif
 
 PELMO_INLINE Fe mul(const Fe& a, const Fe& b) noexcept {
     u64 t0, t1, t2, t3, t4, t5, t6, t7, x, y;
     __asm__(
         // Row 0: t0..t4 = a * b0.
-        "movq %[b0], %%rdx\n\t"
-        "mulxq %[a0], %[t0], %[t1]\n\t"
-        "mulxq %[a1], %[x], %[t2]\n\t"
+        "movq 0(%[pb]), %%rdx\n\t"
+        "mulxq 0(%[pa]), %[t0], %[t1]\n\t"
+        "mulxq 8(%[pa]), %[x], %[t2]\n\t"
         "addq %[x], %[t1]\n\t"
-        "mulxq %[a2], %[x], %[t3]\n\t"
+        "mulxq 16(%[pa]), %[x], %[t3]\n\t"
         "adcq %[x], %[t2]\n\t"
-        "mulxq %[a3], %[x], %[t4]\n\t"
+        "mulxq 24(%[pa]), %[x], %[t4]\n\t"
         "adcq %[x], %[t3]\n\t"
         "adcq $0, %[t4]\n\t"
         // Row 1: t1..t5 += a * b1 (low halves on OF, high halves on CF).
-        "movq %[b1], %%rdx\n\t"
+        "movq 8(%[pb]), %%rdx\n\t"
         "xorl %k[t5], %k[t5]\n\t"
-        "mulxq %[a0], %[x], %[y]\n\t"
+        "mulxq 0(%[pa]), %[x], %[y]\n\t"
         "adoxq %[x], %[t1]\n\t"
         "adcxq %[y], %[t2]\n\t"
-        "mulxq %[a1], %[x], %[y]\n\t"
+        "mulxq 8(%[pa]), %[x], %[y]\n\t"
         "adoxq %[x], %[t2]\n\t"
         "adcxq %[y], %[t3]\n\t"
-        "mulxq %[a2], %[x], %[y]\n\t"
+        "mulxq 16(%[pa]), %[x], %[y]\n\t"
         "adoxq %[x], %[t3]\n\t"
         "adcxq %[y], %[t4]\n\t"
-        "mulxq %[a3], %[x], %[y]\n\t"
+        "mulxq 24(%[pa]), %[x], %[y]\n\t"
         "adoxq %[x], %[t4]\n\t"
         "movl $0, %k[x]\n\t"
         "adcxq %[y], %[t5]\n\t"
         "adoxq %[x], %[t5]\n\t"
         // Row 2: t2..t6.
-        "movq %[b2], %%rdx\n\t"
+        "movq 16(%[pb]), %%rdx\n\t"
         "xorl %k[t6], %k[t6]\n\t"
-        "mulxq %[a0], %[x], %[y]\n\t"
+        "mulxq 0(%[pa]), %[x], %[y]\n\t"
         "adoxq %[x], %[t2]\n\t"
         "adcxq %[y], %[t3]\n\t"
-        "mulxq %[a1], %[x], %[y]\n\t"
+        "mulxq 8(%[pa]), %[x], %[y]\n\t"
         "adoxq %[x], %[t3]\n\t"
         "adcxq %[y], %[t4]\n\t"
-        "mulxq %[a2], %[x], %[y]\n\t"
+        "mulxq 16(%[pa]), %[x], %[y]\n\t"
         "adoxq %[x], %[t4]\n\t"
         "adcxq %[y], %[t5]\n\t"
-        "mulxq %[a3], %[x], %[y]\n\t"
+        "mulxq 24(%[pa]), %[x], %[y]\n\t"
         "adoxq %[x], %[t5]\n\t"
         "movl $0, %k[x]\n\t"
         "adcxq %[y], %[t6]\n\t"
         "adoxq %[x], %[t6]\n\t"
         // Row 3: t3..t7.
-        "movq %[b3], %%rdx\n\t"
+        "movq 24(%[pb]), %%rdx\n\t"
         "xorl %k[t7], %k[t7]\n\t"
-        "mulxq %[a0], %[x], %[y]\n\t"
+        "mulxq 0(%[pa]), %[x], %[y]\n\t"
         "adoxq %[x], %[t3]\n\t"
         "adcxq %[y], %[t4]\n\t"
-        "mulxq %[a1], %[x], %[y]\n\t"
+        "mulxq 8(%[pa]), %[x], %[y]\n\t"
         "adoxq %[x], %[t4]\n\t"
         "adcxq %[y], %[t5]\n\t"
-        "mulxq %[a2], %[x], %[y]\n\t"
+        "mulxq 16(%[pa]), %[x], %[y]\n\t"
         "adoxq %[x], %[t5]\n\t"
         "adcxq %[y], %[t6]\n\t"
-        "mulxq %[a3], %[x], %[y]\n\t"
+        "mulxq 24(%[pa]), %[x], %[y]\n\t"
         "adoxq %[x], %[t6]\n\t"
         "movl $0, %k[x]\n\t"
         "adcxq %[y], %[t7]\n\t"
         "adoxq %[x], %[t7]\n\t" PELMO_SM2_REDUCE
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
           [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y)
-        : [a0] "m"(a.v[0]), [a1] "m"(a.v[1]), [a2] "m"(a.v[2]), [a3] "m"(a.v[3]), [b0] "m"(b.v[0]),
-          [b1] "m"(b.v[1]), [b2] "m"(b.v[2]), [b3] "m"(b.v[3]), [p1] "m"(fe::kP[1]),
-          [p3] "m"(fe::kP[3])
-        : "rdx", "cc");
+        : [pa] "r"(a.v), [pb] "r"(b.v)PELMO_SM2_READS(a) PELMO_SM2_READS(b)
+        : "rdx", "cc" PELMO_SM2_MEMORY_CLOBBER);
     return Fe{{t4, t5, t6, t7}};
 }
 
@@ -145,44 +158,44 @@ PELMO_INLINE Fe sqr(const Fe& a) noexcept {
     u64 t0, t1, t2, t3, t4, t5, t6, t7, x, y;
     __asm__(
         // Cross products a_i * a_j (i < j) into t1..t6.
-        "movq %[a0], %%rdx\n\t"
-        "mulxq %[a1], %[t1], %[t2]\n\t"
-        "mulxq %[a2], %[x], %[t3]\n\t"
-        "mulxq %[a3], %[y], %[t4]\n\t"
+        "movq 0(%[pa]), %%rdx\n\t"
+        "mulxq 8(%[pa]), %[t1], %[t2]\n\t"
+        "mulxq 16(%[pa]), %[x], %[t3]\n\t"
+        "mulxq 24(%[pa]), %[y], %[t4]\n\t"
         "xorl %k[t7], %k[t7]\n\t"
         "adcxq %[x], %[t2]\n\t"
         "adcxq %[y], %[t3]\n\t"
-        "movq %[a1], %%rdx\n\t"
-        "mulxq %[a2], %[x], %[y]\n\t"
-        "mulxq %[a3], %[t0], %[t5]\n\t"
+        "movq 8(%[pa]), %%rdx\n\t"
+        "mulxq 16(%[pa]), %[x], %[y]\n\t"
+        "mulxq 24(%[pa]), %[t0], %[t5]\n\t"
         "adoxq %[x], %[t3]\n\t"
         "adcxq %[y], %[t4]\n\t"
         "adoxq %[t0], %[t4]\n\t"
-        "movq %[a2], %%rdx\n\t"
-        "mulxq %[a3], %[x], %[t6]\n\t"
+        "movq 16(%[pa]), %%rdx\n\t"
+        "mulxq 24(%[pa]), %[x], %[t6]\n\t"
         "adcxq %[x], %[t5]\n\t"
         "adoxq %[t7], %[t5]\n\t"
         "adcxq %[t7], %[t6]\n\t"
         "adoxq %[t7], %[t6]\n\t"
         // Double them (CF) and add the squares a_i^2 (OF).
-        "movq %[a0], %%rdx\n\t"
+        "movq 0(%[pa]), %%rdx\n\t"
         "xorl %k[y], %k[y]\n\t"
         "mulxq %%rdx, %[t0], %[x]\n\t"
         "adcxq %[t1], %[t1]\n\t"
         "adoxq %[x], %[t1]\n\t"
-        "movq %[a1], %%rdx\n\t"
+        "movq 8(%[pa]), %%rdx\n\t"
         "mulxq %%rdx, %[x], %[y]\n\t"
         "adcxq %[t2], %[t2]\n\t"
         "adoxq %[x], %[t2]\n\t"
         "adcxq %[t3], %[t3]\n\t"
         "adoxq %[y], %[t3]\n\t"
-        "movq %[a2], %%rdx\n\t"
+        "movq 16(%[pa]), %%rdx\n\t"
         "mulxq %%rdx, %[x], %[y]\n\t"
         "adcxq %[t4], %[t4]\n\t"
         "adoxq %[x], %[t4]\n\t"
         "adcxq %[t5], %[t5]\n\t"
         "adoxq %[y], %[t5]\n\t"
-        "movq %[a3], %%rdx\n\t"
+        "movq 24(%[pa]), %%rdx\n\t"
         "mulxq %%rdx, %[x], %[t7]\n\t"
         "adcxq %[t6], %[t6]\n\t"
         "adoxq %[x], %[t6]\n\t"
@@ -191,12 +204,13 @@ PELMO_INLINE Fe sqr(const Fe& a) noexcept {
         "adoxq %[x], %[t7]\n\t" PELMO_SM2_REDUCE
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
           [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y)
-        : [a0] "m"(a.v[0]), [a1] "m"(a.v[1]), [a2] "m"(a.v[2]), [a3] "m"(a.v[3]),
-          [p1] "m"(fe::kP[1]), [p3] "m"(fe::kP[3])
-        : "rdx", "cc");
+        : [pa] "r"(a.v)PELMO_SM2_READS(a)
+        : "rdx", "cc" PELMO_SM2_MEMORY_CLOBBER);
     return Fe{{t4, t5, t6, t7}};
 }
 
+#undef PELMO_SM2_READS
+#undef PELMO_SM2_MEMORY_CLOBBER
 #undef PELMO_SM2_REDUCE
 #undef PELMO_SM2_RED_ROUND
 
@@ -212,4 +226,4 @@ struct FieldAdx {
 
 }  // namespace pelmo::detail::sm2::curve
 
-#endif  // __x86_64__
+#endif  // PELMO_SM2_HAVE_ADX

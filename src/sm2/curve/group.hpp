@@ -22,7 +22,7 @@ struct Aff {
 
 namespace grp {
 
-inline Jac from_affine(const Aff& a) noexcept {
+PELMO_INLINE Jac from_affine(const Aff& a) noexcept {
     return Jac{a.x, a.y, fe::kOne};
 }
 

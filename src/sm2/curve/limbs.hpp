@@ -20,6 +20,12 @@ namespace pelmo::detail::sm2::curve {
 #define PELMO_UNROLL _Pragma("GCC unroll 8")
 #define PELMO_INLINE inline __attribute__((always_inline))
 
+// The BMI2/ADX kernel (field_adx.hpp) is inline assembly with a dozen register
+// operands, which unoptimised builds cannot allocate; they use the portable kernel only.
+#if defined(__x86_64__) && defined(__OPTIMIZE__)
+#define PELMO_SM2_HAVE_ADX 1
+#endif
+
 using u64 = std::uint64_t;
 __extension__ typedef unsigned __int128 u128;
 
@@ -68,7 +74,7 @@ PELMO_INLINE void load_be(u64 out[4], const Bytes32& in) noexcept {
 }
 
 /// Big-endian 32 bytes of four limbs.
-inline Bytes32 store_be(const u64 in[4]) noexcept {
+PELMO_INLINE Bytes32 store_be(const u64 in[4]) noexcept {
     Bytes32 out{};
     PELMO_UNROLL
     for (int i = 0; i < 4; ++i) PELMO_UNROLL

@@ -1,5 +1,7 @@
 // The curve operations with the BMI2/ADX field kernel (x86-64 only).
-#if defined(__x86_64__)
+#include "sm2/curve/limbs.hpp"
+
+#if defined(PELMO_SM2_HAVE_ADX)
 
 #include "common/cpu.hpp"
 #include "sm2/curve/field_adx.hpp"

@@ -37,7 +37,7 @@ struct Curve {
 };
 
 extern template struct Curve<FieldPortable>;
-#if defined(__x86_64__)
+#if defined(PELMO_SM2_HAVE_ADX)
 struct FieldAdx;
 extern template struct Curve<FieldAdx>;
 #endif

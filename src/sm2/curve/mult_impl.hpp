@@ -1,4 +1,8 @@
 // The body of Curve<F> (mult.hpp), included by the translation unit of each kernel.
+//
+// The helpers that do not depend on the kernel have internal linkage: the BMI2 unit is
+// compiled with -mbmi2, and a shared out-of-line copy of a helper could otherwise end
+// up serving the portable kernel on a CPU without BMI2.
 #pragma once
 
 #include "common/ct.hpp"
@@ -8,6 +12,7 @@
 namespace pelmo::detail::sm2::curve {
 
 namespace mult_detail {
+namespace {
 
 /// w bits of k starting at bit pos (pos is public; bits beyond 255 read as zero).
 inline u64 bits(const u64 k[4], unsigned pos, unsigned w) noexcept {
@@ -66,6 +71,7 @@ constexpr unsigned kVarWindow = 5;
 constexpr unsigned kVarDigits = 52;  // 5 * 52 = 260 > 256 bits
 constexpr unsigned kVarTable = 1u << (kVarWindow - 1);
 
+}  // namespace
 }  // namespace mult_detail
 
 template <class F>
@@ -107,6 +113,7 @@ Jac Curve<F>::var(const Sc& k, const Aff& P) noexcept {
 }
 
 namespace mult_detail {
+namespace {
 
 /// Width-w non-adjacent form of k: digits[i] is 0 or odd with |digits[i]| < 2^(w-1),
 /// k = sum digits[i] 2^i. Returns the number of digits (at most 257). Variable time.
@@ -132,6 +139,7 @@ inline unsigned wnaf(int (&digits)[258], const u64 k[4], unsigned w) noexcept {
     return len;
 }
 
+}  // namespace
 }  // namespace mult_detail
 
 template <class F>

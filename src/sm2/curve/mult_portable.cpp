@@ -5,7 +5,7 @@ namespace pelmo::detail::sm2::curve {
 
 template struct Curve<FieldPortable>;
 
-#if !defined(__x86_64__)
+#if !defined(PELMO_SM2_HAVE_ADX)
 bool use_adx_kernel() noexcept {
     return false;
 }
