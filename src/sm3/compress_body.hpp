@@ -12,6 +12,9 @@
 #include <cstring>
 
 namespace pelmo::detail::sm3::body {
+// Internal linkage: each kernel's translation unit keeps its own copy, so the linker
+// can never hand the portable kernel a helper compiled for BMI2 or AVX-512.
+namespace {
 
 constexpr std::uint32_t rol(std::uint32_t x, int n) {
     return (x << (n & 31)) | (x >> ((32 - n) & 31));
@@ -123,4 +126,5 @@ inline void compress(std::uint32_t state[8], const std::uint8_t* p, std::size_t 
 
 #undef PELMO_SM3_EXPAND
 
+}  // namespace
 }  // namespace pelmo::detail::sm3::body
