@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <random>
 
+#include "common/cpu.hpp"
 #include "sm2/curve/curve.hpp"
 #include "sm2/curve/field.hpp"
 #include "sm2/curve/field_adx.hpp"
@@ -109,7 +110,17 @@ void BM_ScalarInv(benchmark::State& state) {
 }
 BENCHMARK(BM_ScalarInv);
 
+// Runs a benchmark with the CPU feature mask of its argument: 0 forces the portable
+// field kernel, ~0 lets the dispatcher pick the fastest.
+struct KernelMask {
+    explicit KernelMask(const benchmark::State& state) {
+        pelmo::detail::set_cpu_feature_mask(state.range(0) ? ~0u : 0u);
+    }
+    ~KernelMask() { pelmo::detail::set_cpu_feature_mask(~0u); }
+};
+
 void BM_MulBase(benchmark::State& state) {
+    const KernelMask mask(state);
     std::mt19937_64 gen(3);
     curve::Bytes32 k = random_scalar(gen);
     curve::Affine out;
@@ -118,9 +129,10 @@ void BM_MulBase(benchmark::State& state) {
         k[0] ^= out.x[5];
     }
 }
-BENCHMARK(BM_MulBase);
+BENCHMARK(BM_MulBase)->ArgName("fastest")->Arg(1)->Arg(0);
 
 void BM_Mul(benchmark::State& state) {
+    const KernelMask mask(state);
     std::mt19937_64 gen(4);
     const curve::Affine p = random_point(gen);
     curve::Bytes32 k = random_scalar(gen);
@@ -130,9 +142,10 @@ void BM_Mul(benchmark::State& state) {
         k[0] ^= out.x[5];
     }
 }
-BENCHMARK(BM_Mul);
+BENCHMARK(BM_Mul)->ArgName("fastest")->Arg(1)->Arg(0);
 
 void BM_MulDoubleVartime(benchmark::State& state) {
+    const KernelMask mask(state);
     std::mt19937_64 gen(5);
     const curve::Affine p = random_point(gen);
     curve::Bytes32 s = random_scalar(gen);
@@ -143,7 +156,7 @@ void BM_MulDoubleVartime(benchmark::State& state) {
         s[0] ^= out.x[5];
     }
 }
-BENCHMARK(BM_MulDoubleVartime);
+BENCHMARK(BM_MulDoubleVartime)->ArgName("fastest")->Arg(1)->Arg(0);
 
 void BM_IsValidPoint(benchmark::State& state) {
     std::mt19937_64 gen(6);

@@ -83,6 +83,18 @@ TEST(Sm2Scalar, FermatInversionAgrees) {
     }
 }
 
+TEST(Sm2Scalar, InputsOfNOrMoreAreReducedFirst) {
+    const std::vector<mpz_class> big = {kN, kN + 1, kN + 2, kTwo256 - 1,
+                                        kN + (kN >> 1) % (kTwo256 - kN)};
+    for (const mpz_class& a : big) {
+        const mpz_class b = random_below(kN);
+        EXPECT_EQ(from_bytes(scalar::add(to_bytes(a), to_bytes(b))), mod(a + b, kN));
+        EXPECT_EQ(from_bytes(scalar::sub(to_bytes(b), to_bytes(a))), mod(b - a, kN));
+        EXPECT_EQ(from_bytes(scalar::mul(to_bytes(a), to_bytes(b))), mod(a * b, kN));
+        EXPECT_EQ(from_bytes(scalar::inv(to_bytes(a))), inv(a, kN));
+    }
+}
+
 TEST(Sm2Scalar, LimbInterfaceAgrees) {
     for (int i = 0; i < 50; ++i) {
         const mpz_class a = random_below(kN), b = random_below(kN);

@@ -14,29 +14,21 @@
 
 namespace pelmo::detail::sm2::curve::fe_adx {
 
+// clang-format off
 // One reduction round on the low limbs r0..r3 (m = r0): afterwards the value is
 // (r1, r2, r3, r0) as limbs 0..3, so four rounds bring the names back in order.
-#define PELMO_SM2_RED_ROUND(r0, r1, r2, r3) \
-    "movq %" r0                             \
-    ", %[x]\n\t"                            \
-    "shlq $32, %[x]\n\t"                    \
-    "movq %" r0                             \
-    ", %[y]\n\t"                            \
-    "shrq $32, %[y]\n\t"                    \
-    "addq %" r0 ", %" r1                    \
-    "\n\t"                                  \
-    "adcq $0, %" r2                         \
-    "\n\t"                                  \
-    "adcq $0, %" r3                         \
-    "\n\t"                                  \
-    "adcq $0, %" r0                         \
-    "\n\t"                                  \
-    "subq %[x], %" r1                       \
-    "\n\t"                                  \
-    "sbbq %[y], %" r2                       \
-    "\n\t"                                  \
-    "sbbq %[x], %" r3                       \
-    "\n\t"                                  \
+#define PELMO_SM2_RED_ROUND(r0, r1, r2, r3)  \
+    "movq %" r0 ", %[x]\n\t"                 \
+    "shlq $32, %[x]\n\t"                     \
+    "movq %" r0 ", %[y]\n\t"                 \
+    "shrq $32, %[y]\n\t"                     \
+    "addq %" r0 ", %" r1 "\n\t"              \
+    "adcq $0, %" r2 "\n\t"                   \
+    "adcq $0, %" r3 "\n\t"                   \
+    "adcq $0, %" r0 "\n\t"                   \
+    "subq %[x], %" r1 "\n\t"                 \
+    "sbbq %[y], %" r2 "\n\t"                 \
+    "sbbq %[x], %" r3 "\n\t"                 \
     "sbbq %[y], %" r0 "\n\t"
 
 // Four rounds on t0..t3, then r = t0..t3 + t4..t7 (a carry in x) and one conditional
@@ -70,6 +62,7 @@ namespace pelmo::detail::sm2::curve::fe_adx {
     "cmovzq %[t1], %[t5]\n\t"                           \
     "cmovzq %[t2], %[t6]\n\t"                           \
     "cmovzq %[t3], %[t7]\n\t"
+// clang-format on
 
 // The assembly reads the four limbs behind each pointer. GCC is told so exactly, with
 // a memory operand per input that shares the pointer's register; clang would give

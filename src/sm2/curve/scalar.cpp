@@ -34,16 +34,17 @@ Sc inv(const Sc& a) noexcept {
 namespace scalar {
 
 namespace {
+// Inputs are reduced on the way in (one conditional subtraction, constant time), so
+// a value of n or more, outside the documented domain, still gives the result mod n.
 Sc load(const Bytes32& b) noexcept {
-    Sc s;
-    load_be(s.v, b);
-    return s;
+    u64 v[4];
+    load_be(v, b);
+    return sc::reduce(v);
 }
 }  // namespace
 
 Bytes32 reduce(const Bytes32& a) noexcept {
-    const Sc s = load(a);
-    return store_be(sc::reduce(s.v).v);
+    return store_be(load(a).v);
 }
 Bytes32 add(const Bytes32& a, const Bytes32& b) noexcept {
     return store_be(sc::add(load(a), load(b)).v);
