@@ -1,5 +1,6 @@
 // pelmo sm4 encrypt|decrypt: SM4 in ECB or CBC over files of any size, in chunks,
 // with output identical to CryptSM4 on the whole message.
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "commands.hpp"
 #include "common/hex.hpp"
 #include "io.hpp"
+#include "sm4/kernels/kernel.hpp"
 
 namespace pelmo::cli {
 
@@ -39,16 +41,44 @@ Bytes parse_hex_arg(const std::string& text, const char* what, std::size_t want)
     return b;
 }
 
-// Runs one chunk through the engine and, in CBC, carries the chaining value on.
-Bytes crypt_chunk(const s4::CryptSM4& engine, bool cbc, Bytes& iv, ByteView chunk,
-                  bool encrypting) {
-    if (!cbc) return engine.crypt_ecb(chunk);
-    Bytes out = engine.crypt_cbc(iv, chunk);
-    // The next chunk chains from the last ciphertext block.
-    const ByteView ct = encrypting ? ByteView(out) : chunk;
-    if (ct.size() >= 16) iv.assign(ct.end() - 16, ct.end());
-    return out;
-}
+// The message goes through in chunks. Whole chunks (a multiple of the block size,
+// never the last) run on the library's block kernel with the engine's round keys,
+// into a buffer that is reused; the last chunk goes through CryptSM4 itself, which
+// pads or checks the padding and reports a partial block exactly as for a whole
+// message. CBC carries the chaining value from chunk to chunk.
+class ChunkCipher {
+  public:
+    ChunkCipher(const s4::CryptSM4& engine, bool cbc, Bytes iv, bool encrypting)
+        : engine_(engine),
+          kernel_(detail::sm4::active_kernel()),
+          cbc_(cbc),
+          encrypting_(encrypting) {
+        std::copy(iv.begin(), iv.end(), iv_);
+    }
+
+    ByteView whole(ByteView chunk) {
+        out_.resize(chunk.size());
+        const std::size_t blocks = chunk.size() / 16;
+        if (!cbc_)
+            kernel_.ecb(engine_.sk.data(), chunk.data(), out_.data(), blocks);
+        else if (encrypting_)
+            kernel_.cbc_encrypt(engine_.sk.data(), iv_, chunk.data(), out_.data(), blocks);
+        else
+            kernel_.cbc_decrypt(engine_.sk.data(), iv_, chunk.data(), out_.data(), blocks);
+        return out_;
+    }
+
+    Bytes last(ByteView chunk) const {
+        return cbc_ ? engine_.crypt_cbc(ByteView(iv_, 16), chunk) : engine_.crypt_ecb(chunk);
+    }
+
+  private:
+    const s4::CryptSM4& engine_;
+    const detail::sm4::Kernel& kernel_;
+    bool cbc_, encrypting_;
+    std::uint8_t iv_[16] = {};
+    Bytes out_;
+};
 
 int run_sm4(const Sm4Options& o) {
     const Bytes key = parse_hex_arg(o.key, "--key", 16);
@@ -64,41 +94,56 @@ int run_sm4(const Sm4Options& o) {
     s4::CryptSM4 engine(o.encrypt ? s4::SM4_ENCRYPT : s4::SM4_DECRYPT, s4::NoPadding);
     engine.set_key(key, o.encrypt ? s4::SM4_ENCRYPT : s4::SM4_DECRYPT);
 
+    ChunkCipher cipher(engine, cbc, iv, o.encrypt);
     ByteView cur = in.next(kChunk);
     if (o.encrypt) {
         // Whole chunks go through unpadded; the last (possibly empty) one is padded.
         for (;;) {
             const ByteView ahead = cur.size() == kChunk ? in.next(kChunk) : ByteView();
-            const bool last = ahead.empty();
-            if (last) engine.padding_mode = padding;
-            out.write(crypt_chunk(engine, cbc, iv, cur, true));
+            if (ahead.empty()) {
+                engine.padding_mode = padding;
+                out.write(cipher.last(cur));
+                break;
+            }
+            out.write(cipher.whole(cur));
             progress.advance(cur.size());
-            if (last) break;
             cur = ahead;
         }
     } else {
-        // Decrypt everything unpadded, holding back a tail that the unpadding may
-        // touch: at least 32 bytes, and for the 0x80 marker paddings everything from
-        // the last 0x80 on, since their unpadding strips back to it.
-        Bytes tail;
-        // Bytes from the last 0x80 seen to the end of the tail (all of it if none yet).
+        // Decrypt everything unpadded and write it out, holding back a tail that the
+        // unpadding may touch: at least 32 bytes, and for the 0x80 marker paddings
+        // everything from the last 0x80 on, since their unpadding strips back to it.
+        Bytes tail, last_plain;
+        // Bytes from the last 0x80 seen to the end of the data so far (all if none).
         std::size_t since_marker = SIZE_MAX;
         for (;;) {
             const ByteView ahead = cur.size() == kChunk ? in.next(kChunk) : ByteView();
-            const Bytes plain = crypt_chunk(engine, cbc, iv, cur, false);
+            ByteView plain;
+            if (ahead.empty()) {
+                last_plain = cipher.last(cur);
+                plain = last_plain;
+            } else {
+                plain = cipher.whole(cur);
+            }
             progress.advance(cur.size());
-            tail.insert(tail.end(), plain.begin(), plain.end());
-            std::size_t keep = std::min<std::size_t>(tail.size(), 32);
+            const std::size_t total = tail.size() + plain.size();
+            std::size_t keep = std::min<std::size_t>(total, 32);
             if (padding == s4::ISO9797M2 || padding == s4::PBOC) {
                 std::size_t i = plain.size();
                 while (i > 0 && plain[i - 1] != 0x80) --i;
                 since_marker = i > 0                      ? plain.size() - (i - 1)
                                : since_marker == SIZE_MAX ? SIZE_MAX
                                                           : since_marker + plain.size();
-                keep = std::max(keep, std::min(since_marker, tail.size()));
+                keep = std::max(keep, std::min(since_marker, total));
             }
-            out.write(ByteView(tail.data(), tail.size() - keep));
-            tail.erase(tail.begin(), tail.end() - static_cast<std::ptrdiff_t>(keep));
+            // Write what is safe, the tail first, and carry the rest over.
+            const std::size_t emit = total - keep;
+            const std::size_t from_tail = std::min(emit, tail.size());
+            out.write(ByteView(tail.data(), from_tail));
+            out.write(plain.subspan(0, emit - from_tail));
+            tail.erase(tail.begin(), tail.begin() + static_cast<std::ptrdiff_t>(from_tail));
+            tail.insert(tail.end(), plain.begin() + static_cast<std::ptrdiff_t>(emit - from_tail),
+                        plain.end());
             if (ahead.empty()) break;
             cur = ahead;
         }
