@@ -121,20 +121,6 @@ void bench_manager(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
-const char* kernel_label(ksm4::KernelId id) {
-    switch (id) {
-        case ksm4::KernelId::portable:
-            return "portable";
-        case ksm4::KernelId::aesni:
-            return "aesni";
-        case ksm4::KernelId::aesni_avx2:
-            return "aesni_avx2";
-        case ksm4::KernelId::gfni_avx512:
-            return "gfni_avx512";
-    }
-    return "?";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,10 +131,10 @@ int main(int argc, char** argv) {
             for (ksm4::KernelId id : ksm4::kAllKernels) {
                 if (ksm4::kernel_by_id(id) == nullptr) continue;
                 benchmark::RegisterBenchmark(
-                    ("pelmo/" + std::string(kernel_label(id)) + "/" + suffix).c_str(), bench_pelmo,
-                    id, op, n);
+                    ("pelmo/" + std::string(ksm4::kernel_of(id).name) + "/" + suffix).c_str(),
+                    bench_pelmo, id, op, n);
                 benchmark::RegisterBenchmark(
-                    ("kernel/" + std::string(kernel_label(id)) + "/" + suffix).c_str(),
+                    ("kernel/" + std::string(ksm4::kernel_of(id).name) + "/" + suffix).c_str(),
                     bench_kernel, id, op, n);
             }
         }

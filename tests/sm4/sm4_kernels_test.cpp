@@ -27,20 +27,6 @@ namespace sm4 = pelmo::sm4;
 namespace ksm4 = pelmo::detail::sm4;
 namespace aff = pelmo::detail::sm4::affine;
 
-const char* kernel_name(ksm4::KernelId id) {
-    switch (id) {
-        case ksm4::KernelId::portable:
-            return "portable";
-        case ksm4::KernelId::aesni:
-            return "aesni";
-        case ksm4::KernelId::aesni_avx2:
-            return "aesni_avx2";
-        case ksm4::KernelId::gfni_avx512:
-            return "gfni_avx512";
-    }
-    return "?";
-}
-
 // Runs body once per kernel this CPU supports, with the CPU masked down so that the
 // public layer dispatches to exactly that kernel.
 template <typename Body>
@@ -50,8 +36,8 @@ void for_each_kernel(Body body) {
         pelmo::detail::set_cpu_feature_mask(~0u);
         if (ksm4::kernel_by_id(id) == nullptr) continue;
         pelmo::detail::set_cpu_feature_mask(ksm4::kernel_features(id));
-        SCOPED_TRACE(kernel_name(id));
-        EXPECT_STREQ(ksm4::active_kernel().name, kernel_name(id));
+        SCOPED_TRACE(ksm4::kernel_of(id).name);
+        EXPECT_STREQ(ksm4::active_kernel().name, ksm4::kernel_of(id).name);
         body(ksm4::active_kernel());
         ++ran;
     }

@@ -20,19 +20,22 @@ std::uint32_t kernel_features(KernelId id) noexcept {
     return ~0u;
 }
 
-const Kernel* kernel_by_id(KernelId id) noexcept {
-    if (!cpu_has(kernel_features(id))) return nullptr;
+const Kernel& kernel_of(KernelId id) noexcept {
     switch (id) {
-        case KernelId::portable:
-            return &kPortable;
         case KernelId::aesni:
-            return &kAesni;
+            return kAesni;
         case KernelId::aesni_avx2:
-            return &kAesniAvx2;
+            return kAesniAvx2;
         case KernelId::gfni_avx512:
-            return &kGfniAvx512;
+            return kGfniAvx512;
+        case KernelId::portable:
+            break;
     }
-    return nullptr;
+    return kPortable;
+}
+
+const Kernel* kernel_by_id(KernelId id) noexcept {
+    return cpu_has(kernel_features(id)) ? &kernel_of(id) : nullptr;
 }
 
 const Kernel& active_kernel() noexcept {

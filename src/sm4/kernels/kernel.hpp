@@ -40,6 +40,8 @@ enum class KernelId { portable, aesni, aesni_avx2, gfni_avx512 };
 inline constexpr KernelId kAllKernels[] = {KernelId::portable, KernelId::aesni,
                                            KernelId::aesni_avx2, KernelId::gfni_avx512};
 
+/// The kernel of that name whether or not this CPU runs it (for its name).
+const Kernel& kernel_of(KernelId id) noexcept;
 /// The kernel of that name, or nullptr when this CPU (with the current feature mask)
 /// cannot run it.
 const Kernel* kernel_by_id(KernelId id) noexcept;
