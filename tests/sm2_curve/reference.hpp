@@ -212,4 +212,13 @@ inline std::vector<mpz_class> edge_scalars() {
     return v;
 }
 
+/// Edge values and random values below m, a quarter of them with long runs of ones
+/// and zeros.
+inline std::vector<mpz_class> inputs_below(const mpz_class& m, int random_count) {
+    std::vector<mpz_class> v = edge_values(m);
+    for (int i = 0; i < random_count; ++i)
+        v.push_back(i % 4 == 0 ? mod(random_runs(), m) : random_below(m));
+    return v;
+}
+
 }  // namespace pelmo::test::sm2ref
