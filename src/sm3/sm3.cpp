@@ -1,5 +1,5 @@
-// The public SM3 layer: the specified round functions and compression (used as
-// written, for callers who need them), and the fast engine behind sm3_hash,
+// The public SM3 layer: the round functions and compression as the standard writes
+// them (for callers who need them), and the fast engine behind sm3_hash,
 // sm3_kdf and the incremental hasher.
 #include <pelmo/sm3.hpp>
 

@@ -198,17 +198,17 @@ ByteView as_bytes(const std::string& s) {
 }
 
 // The key material behind a key argument: a file's content, or the text itself.
-std::string key_material(const std::string& spec) {
+std::string key_material(const std::string& key_arg) {
     std::error_code ec;
-    if (std::filesystem::is_regular_file(spec, ec)) return read_file(spec);
-    if (is_hex(spec)) return spec;
-    throw std::runtime_error(spec + ": not a key file, and not a hexadecimal key");
+    if (std::filesystem::is_regular_file(key_arg, ec)) return read_file(key_arg);
+    if (is_hex(key_arg)) return key_arg;
+    throw std::runtime_error(key_arg + ": not a key file, and not a hexadecimal key");
 }
 
 }  // namespace
 
-formats::Sm2PrivateKey load_private_key(const std::string& spec) {
-    const std::string m = key_material(spec);
+formats::Sm2PrivateKey load_private_key(const std::string& key_arg) {
+    const std::string m = key_material(key_arg);
     if (m.find("-----BEGIN") != std::string::npos) return formats::sm2_private_key_from_pem(m);
     const std::string t = trim(m);
     if (is_hex(t)) {
@@ -220,8 +220,8 @@ formats::Sm2PrivateKey load_private_key(const std::string& spec) {
     return formats::sm2_private_key_from_der(as_bytes(m));
 }
 
-std::string load_public_key(const std::string& spec) {
-    const std::string m = key_material(spec);
+std::string load_public_key(const std::string& key_arg) {
+    const std::string m = key_material(key_arg);
     if (m.find("-----BEGIN PUBLIC KEY-----") != std::string::npos)
         return formats::sm2_public_key_from_pem(m);
     if (m.find("-----BEGIN") != std::string::npos)

@@ -95,10 +95,10 @@ std::string read_file(const std::string& path);
 
 /// A private key from a PEM or DER file (PKCS#8 or SEC 1), a file holding the
 /// hexadecimal key, or the hexadecimal text itself.
-formats::Sm2PrivateKey load_private_key(const std::string& spec);
+formats::Sm2PrivateKey load_private_key(const std::string& key_arg);
 /// A public key from a PEM or DER file (SubjectPublicKeyInfo), a private-key file
 /// (its public half), a file holding the hexadecimal key, or the hexadecimal text.
-std::string load_public_key(const std::string& spec);
+std::string load_public_key(const std::string& key_arg);
 
 /// Text with leading and trailing white space removed.
 std::string trim(const std::string& s);
