@@ -2,8 +2,8 @@
 //
 // A kernel consumes whole 64-byte blocks into the eight-word state. The portable
 // kernel is plain C++; the BMI2 build of the same code (rorx rotates without flag
-// dependencies) and an AVX-512 one (message expansion in vector registers) are
-// chosen at run time from CPUID.
+// dependencies) and an AVX-512 one (rounds in vector registers, expansion on the
+// scalar ports) are chosen at run time from CPUID.
 #pragma once
 
 #include <cstddef>

@@ -37,10 +37,11 @@ inline std::uint32_t p1(std::uint32_t x) {
     return x ^ rol(x, 15) ^ rol(x, 23);
 }
 
-// W[j] for j >= 16 from the 16-word window (indices modulo 16).
-#define PELMO_SM3_EXPAND(w, j)                                                      \
-    w[(j)&15] = p1(w[((j)-16) & 15] ^ w[((j)-9) & 15] ^ rol(w[((j)-3) & 15], 15)) ^ \
-                rol(w[((j)-13) & 15], 7) ^ w[((j)-6) & 15]
+// W[j] for j >= 16 from the words 16, 13, 9, 6 and 3 places before it.
+inline std::uint32_t expand_word(std::uint32_t w16, std::uint32_t w13, std::uint32_t w9,
+                                 std::uint32_t w6, std::uint32_t w3) {
+    return p1(w16 ^ w9 ^ rol(w3, 15)) ^ rol(w13, 7) ^ w6;
+}
 
 template <int J>
 [[gnu::always_inline]] inline void round(std::uint32_t a, std::uint32_t& b, std::uint32_t c,
@@ -79,7 +80,10 @@ struct ScalarSchedule {
     }
     template <int J>
     [[gnu::always_inline]] void prepare() {
-        if constexpr (J + 4 >= 16 && J + 4 < 68) PELMO_SM3_EXPAND(w, J + 4);
+        constexpr int j = J + 4;  // indices below are modulo 16, the window's size
+        if constexpr (j >= 16 && j < 68)
+            w[j & 15] = expand_word(w[(j - 16) & 15], w[(j - 13) & 15], w[(j - 9) & 15],
+                                    w[(j - 6) & 15], w[(j - 3) & 15]);
     }
     template <int J>
     [[gnu::always_inline]] std::uint32_t at() const {
@@ -123,8 +127,6 @@ template <typename Schedule>
 inline void compress(std::uint32_t state[8], const std::uint8_t* p, std::size_t nblocks) {
     compress_with<ScalarSchedule>(state, p, nblocks);
 }
-
-#undef PELMO_SM3_EXPAND
 
 }  // namespace
 }  // namespace pelmo::detail::sm3::body
