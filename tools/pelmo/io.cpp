@@ -125,17 +125,90 @@ Output::Output(const std::string& name) : name_(name) {
 }
 
 Output::~Output() {
+    if (writer_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        writer_.join();
+    }
     if (f_ != nullptr && f_ != stdout) {
         std::fclose(f_);
         if (!committed_ && !tmp_.empty()) std::remove(tmp_.c_str());
     }
 }
 
-void Output::write(const std::uint8_t* data, std::size_t n) {
+void Output::put(const std::uint8_t* data, std::size_t n) {
     if (n != 0 && std::fwrite(data, 1, n, f_) != n) fail_io(is_stdio(name_) ? "-" : name_, errno);
 }
 
+void Output::write(const std::uint8_t* data, std::size_t n) {
+    drain();
+    put(data, n);
+}
+
+Bytes Output::buffer(std::size_t n) {
+    Bytes b;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!free_.empty()) {
+            b = std::move(free_.back());
+            free_.pop_back();
+        }
+    }
+    b.resize(n);
+    return b;
+}
+
+void Output::write_async(Bytes buf) {
+    constexpr std::size_t kInFlight = 4;
+    if (tmp_.empty()) {
+        // Standard output, a device or a pipe: writing costs no copy into a file's
+        // pages, so a second thread would only add hand-offs.
+        put(buf.data(), buf.size());
+        std::lock_guard<std::mutex> lock(mu_);
+        free_.push_back(std::move(buf));
+        return;
+    }
+    std::unique_lock<std::mutex> lock(mu_);
+    if (error_ != 0) fail_io(is_stdio(name_) ? "-" : name_, error_);
+    if (!writer_.joinable()) writer_ = std::thread([this] { writer_loop(); });
+    cv_.wait(lock, [&] { return queue_.size() < kInFlight; });
+    queue_.push_back(std::move(buf));
+    cv_.notify_all();
+}
+
+void Output::writer_loop() {
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+        cv_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        busy_ = true;
+        Bytes b = std::move(queue_.front());
+        queue_.pop_front();
+        cv_.notify_all();
+        lock.unlock();
+        const bool ok = error_ != 0 || std::fwrite(b.data(), 1, b.size(), f_) == b.size();
+        const int err = errno;
+        lock.lock();
+        if (!ok && error_ == 0) error_ = err != 0 ? err : EIO;
+        free_.push_back(std::move(b));
+        busy_ = false;
+        cv_.notify_all();
+    }
+}
+
+// Waits until the writer thread has written everything queued.
+void Output::drain() {
+    if (!writer_.joinable()) return;
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [&] { return queue_.empty() && !busy_; });
+    if (error_ != 0) fail_io(is_stdio(name_) ? "-" : name_, error_);
+}
+
 void Output::commit() {
+    drain();
     if (std::fflush(f_) != 0) fail_io(is_stdio(name_) ? "-" : name_, errno);
     if (f_ == stdout) return;
     if (tmp_.empty()) {  // written in place

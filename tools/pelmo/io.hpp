@@ -1,9 +1,13 @@
 // Files, standard streams, keys and progress for the pelmo tool.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <pelmo/formats.hpp>
@@ -66,13 +70,31 @@ class Output {
     void write(const std::string& text) {
         write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     }
+    /// A buffer of n bytes for write_async, reused from earlier writes when one is free.
+    Bytes buffer(std::size_t n);
+    /// Writes buf, in order with every other write. For a file, the write runs on a
+    /// second thread so that the caller can fill the next buffer meanwhile (at most a
+    /// few buffers in flight; a write error is reported by a later call).
+    void write_async(Bytes buf);
     /// Flushes and, for a file, moves it into place.
     void commit();
 
   private:
+    void drain();
+    void writer_loop();
+    void put(const std::uint8_t* data, std::size_t n);
+
     std::FILE* f_ = nullptr;
     std::string name_, tmp_;
     bool committed_ = false;
+    // The writer thread and its queue, started by the first write_async.
+    std::thread writer_;
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::deque<Bytes> queue_;
+    std::vector<Bytes> free_;
+    bool busy_ = false, stop_ = false;
+    int error_ = 0;
 };
 
 /// A progress line on standard error for long work (over 64 MiB) when standard
