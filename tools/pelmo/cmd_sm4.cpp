@@ -43,7 +43,7 @@ Bytes parse_hex_arg(const std::string& text, const char* what, std::size_t want)
 
 // The message goes through in chunks. Whole chunks (a multiple of the block size,
 // never the last) run on the library's block kernel with the engine's round keys,
-// into a reused buffer (encryption hands it to the output's writer thread); the last chunk goes
+// into buffers that the output writes on its own thread and then reuses; the last chunk goes
 // through CryptSM4 itself, which pads or checks the padding and reports a partial block exactly as
 // for a whole message. CBC carries the chaining value from chunk to chunk.
 class ChunkCipher {
@@ -78,12 +78,6 @@ class ChunkCipher {
         }
     }
 
-    ByteView whole(ByteView chunk) {
-        out_.resize(chunk.size());
-        run(chunk, out_.data());
-        return out_;
-    }
-
     Bytes last(ByteView chunk) const {
         return cbc_ ? engine_.crypt_cbc(ByteView(iv_, 16), chunk) : engine_.crypt_ecb(chunk);
     }
@@ -93,7 +87,6 @@ class ChunkCipher {
     const detail::sm4::Kernel& kernel_;
     bool cbc_, encrypting_;
     std::uint8_t iv_[16] = {};
-    Bytes out_;
 };
 
 int run_sm4(const Sm4Options& o) {
@@ -131,17 +124,17 @@ int run_sm4(const Sm4Options& o) {
         // Decrypt everything unpadded and write it out, holding back a tail that the
         // unpadding may touch: at least 32 bytes, and for the 0x80 marker paddings
         // everything from the last 0x80 on, since their unpadding strips back to it.
-        Bytes tail, last_plain;
+        Bytes tail;
         // Bytes from the last 0x80 seen to the end of the data so far (all if none).
         std::size_t since_marker = SIZE_MAX;
         for (;;) {
             const ByteView ahead = cur.size() == kChunk ? in.next(kChunk) : ByteView();
-            ByteView plain;
+            Bytes plain;
             if (ahead.empty()) {
-                last_plain = cipher.last(cur);
-                plain = last_plain;
+                plain = cipher.last(cur);
             } else {
-                plain = cipher.whole(cur);
+                plain = out.buffer(cur.size());
+                cipher.run(cur, plain.data());
             }
             progress.advance(cur.size());
             const std::size_t total = tail.size() + plain.size();
@@ -157,11 +150,16 @@ int run_sm4(const Sm4Options& o) {
             // Write what is safe, the tail first, and carry the rest over.
             const std::size_t emit = total - keep;
             const std::size_t from_tail = std::min(emit, tail.size());
-            out.write(ByteView(tail.data(), from_tail));
-            out.write(plain.subspan(0, emit - from_tail));
-            tail.erase(tail.begin(), tail.begin() + static_cast<std::ptrdiff_t>(from_tail));
-            tail.insert(tail.end(), plain.begin() + static_cast<std::ptrdiff_t>(emit - from_tail),
-                        plain.end());
+            const auto split = static_cast<std::ptrdiff_t>(emit - from_tail);
+            if (from_tail != 0) {
+                Bytes head = out.buffer(from_tail);
+                std::copy_n(tail.begin(), from_tail, head.begin());
+                out.write_async(std::move(head));
+                tail.erase(tail.begin(), tail.begin() + static_cast<std::ptrdiff_t>(from_tail));
+            }
+            tail.insert(tail.end(), plain.begin() + split, plain.end());
+            plain.resize(static_cast<std::size_t>(split));
+            out.write_async(std::move(plain));
             if (ahead.empty()) break;
             cur = ahead;
         }
