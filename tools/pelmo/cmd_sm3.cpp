@@ -21,6 +21,7 @@ int run_sm3(const std::vector<std::string>& files) {
     for (const std::string& name : names) {
         try {
             Input in(name);
+            in.read_in_background();
             Progress progress("hashing " + name, in.size_hint());
             sm3::SM3 h;
             for (ByteView chunk; !(chunk = in.next(kChunk)).empty();) {

@@ -44,6 +44,14 @@ Input::Input(const std::string& name) : name_(is_stdio(name) ? "-" : name) {
 }
 
 Input::~Input() {
+    if (reader_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        reader_.join();
+    }
     unmap();
     if (owned_) std::fclose(f_);
 }
@@ -55,7 +63,47 @@ void Input::unmap() noexcept {
     }
 }
 
+void Input::reader_loop(std::size_t n) {
+    for (std::uint64_t k = 0;; ++k) {
+        {
+            std::unique_lock<std::mutex> lock(mu_);
+            // Chunk k reuses the slot of chunk k - kRing, which is released when the
+            // call two after the one that returned it starts.
+            cv_.wait(lock, [&] { return stop_ || k + 3 <= calls_ + kRing; });
+            if (stop_) return;
+        }
+        Bytes& buf = ring_[k % kRing];
+        buf.resize(n);
+        std::size_t got = 0;
+        std::exception_ptr failure;
+        try {
+            got = read(buf.data(), n);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        std::lock_guard<std::mutex> lock(mu_);
+        ring_size_[k % kRing] = got;
+        error_ = failure;
+        if (failure || got < n) at_end_ = true;
+        filled_ = k + 1;
+        cv_.notify_all();
+        if (at_end_) return;
+    }
+}
+
+ByteView Input::next_from_reader(std::size_t n) {
+    std::unique_lock<std::mutex> lock(mu_);
+    const std::uint64_t k = calls_++;
+    if (!reader_.joinable()) reader_ = std::thread([this, n] { reader_loop(n); });
+    cv_.notify_all();
+    cv_.wait(lock, [&] { return filled_ > k || at_end_; });
+    if (error_) std::rethrow_exception(error_);
+    if (filled_ <= k) return {};
+    return ByteView(ring_[k % kRing].data(), ring_size_[k % kRing]);
+}
+
 ByteView Input::next(std::size_t n) {
+    if (background_) return next_from_reader(n);
     if (!regular_ || !owned_) {
         Bytes& buf = buffers_[buffer_turn_];
         buffer_turn_ ^= 1;
@@ -163,7 +211,7 @@ Bytes Output::buffer(std::size_t n) {
 
 void Output::write_async(Bytes buf) {
     constexpr std::size_t kInFlight = 4;
-    if (tmp_.empty()) {
+    if (!to_file()) {
         // Standard output, a device or a pipe: writing costs no copy into a file's
         // pages, so a second thread would only add hand-offs.
         put(buf.data(), buf.size());

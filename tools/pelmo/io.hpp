@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,6 +31,13 @@ class Input {
     /// file is mapped window by window, which saves the copy that read() makes;
     /// other inputs are read into two alternating buffers. n must not change.
     ByteView next(std::size_t n);
+    /// From now on, next() on a regular file reads ahead on a second thread into a
+    /// few buffers instead of mapping the file: copying the file's pages while the
+    /// caller works on the previous chunk costs less than working on the mapping
+    /// itself, when the second core has nothing else to do.
+    void read_in_background() noexcept { background_ = regular_ && owned_; }
+    /// Whether next() returns views of the mapped file (rather than of buffers).
+    bool mapped() const noexcept { return regular_ && owned_ && !background_; }
     /// Everything that is left.
     Bytes read_all();
     /// The size of a regular file, or 0 when unknown.
@@ -38,6 +46,8 @@ class Input {
 
   private:
     void unmap() noexcept;
+    ByteView next_from_reader(std::size_t n);
+    void reader_loop(std::size_t n);
 
     std::FILE* f_ = nullptr;
     bool owned_ = false;
@@ -54,6 +64,19 @@ class Input {
     std::uint64_t pos_ = 0;
     Bytes buffers_[2];
     int buffer_turn_ = 0;
+    // The background reader: chunk k goes into ring_[k % kRing]. A chunk is
+    // released when the call after the one that returned it ends, so the reader
+    // runs at most kRing - 2 chunks ahead of the caller.
+    static constexpr std::size_t kRing = 8;
+    bool background_ = false;
+    std::thread reader_;
+    std::mutex mu_;
+    std::condition_variable cv_;
+    Bytes ring_[kRing];
+    std::size_t ring_size_[kRing] = {};
+    std::uint64_t calls_ = 0, filled_ = 0;
+    bool at_end_ = false, stop_ = false;
+    std::exception_ptr error_;
 };
 
 /// A file or standard output ("" or "-"). A file is written under a temporary name
@@ -78,6 +101,8 @@ class Output {
     void write_async(Bytes buf);
     /// Flushes and, for a file, moves it into place.
     void commit();
+    /// Whether the output is a regular file, whose writes copy into the file's pages.
+    bool to_file() const noexcept { return !tmp_.empty(); }
 
   private:
     void drain();
