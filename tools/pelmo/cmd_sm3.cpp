@@ -13,7 +13,7 @@ namespace pelmo::cli {
 
 namespace {
 
-constexpr std::size_t kChunk = 1 << 18;
+constexpr std::size_t kChunk = 1 << 20;
 
 int run_sm3(const std::vector<std::string>& files) {
     const std::vector<std::string> names = files.empty() ? std::vector<std::string>{"-"} : files;

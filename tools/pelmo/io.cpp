@@ -112,14 +112,14 @@ ByteView Input::next(std::size_t n) {
     }
     if (pos_ >= size_) return {};
     if (window_.data == nullptr || pos_ >= window_.offset + window_.size) {
-        // Windows of 64 chunks (16 MiB for 256 KiB chunks): few system calls, and
-        // little of the file resident at once. Offsets are multiples of n, and so of
-        // the page size.
+        // Windows of 16 MiB (whole chunks): few system calls, and little of the file
+        // resident at once. Offsets are multiples of n, and so of the page size.
         if (previous_.data != nullptr)
             ::munmap(const_cast<std::uint8_t*>(previous_.data), previous_.size);
         previous_ = window_;
         window_.offset = pos_;
-        window_.size = std::min<std::uint64_t>(64 * static_cast<std::uint64_t>(n), size_ - pos_);
+        const std::uint64_t chunks = std::max<std::uint64_t>(1, (16u << 20) / n);
+        window_.size = std::min<std::uint64_t>(chunks * n, size_ - pos_);
         void* p = ::mmap(nullptr, window_.size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, ::fileno(f_),
                          static_cast<off_t>(window_.offset));
         if (p == MAP_FAILED) {
