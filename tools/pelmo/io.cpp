@@ -237,7 +237,8 @@ void Output::writer_loop() {
         queue_.pop_front();
         cv_.notify_all();
         lock.unlock();
-        const bool ok = error_ != 0 || std::fwrite(b.data(), 1, b.size(), f_) == b.size();
+        const bool ok =
+            error_ != 0 || b.empty() || std::fwrite(b.data(), 1, b.size(), f_) == b.size();
         const int err = errno;
         lock.lock();
         if (!ok && error_ == 0) error_ = err != 0 ? err : EIO;
