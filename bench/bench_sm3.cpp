@@ -50,6 +50,22 @@ void BM_pelmo_sm3_portable_kernel(benchmark::State& state) {
     set_rate(state, n);
 }
 
+// One kernel on whole blocks, without the public layer: how the kernels compare.
+void BM_pelmo_sm3_kernel(benchmark::State& state, pelmo::detail::sm3::Kernel k) {
+    const auto fn = pelmo::detail::sm3::kernel_by_name(k);
+    if (fn == nullptr) {
+        state.SkipWithError("this CPU cannot run the kernel");
+        return;
+    }
+    const std::size_t n = static_cast<std::size_t>(state.range(0));
+    std::uint32_t st[8] = {};
+    for (auto _ : state) {
+        fn(st, buffer(n).data(), n / 64);
+        benchmark::DoNotOptimize(st);
+    }
+    set_rate(state, n);
+}
+
 void BM_openssl_sm3(benchmark::State& state) {
     const std::size_t n = static_cast<std::size_t>(state.range(0));
     const pelmo::Bytes& msg = buffer(n);
@@ -67,6 +83,8 @@ void BM_openssl_sm3(benchmark::State& state) {
 BENCHMARK(BM_pelmo_sm3_hash) PELMO_SIZES;
 BENCHMARK(BM_pelmo_sm3_incremental) PELMO_SIZES;
 BENCHMARK(BM_pelmo_sm3_portable_kernel) PELMO_SIZES;
+BENCHMARK_CAPTURE(BM_pelmo_sm3_kernel, bmi2, pelmo::detail::sm3::Kernel::bmi2) PELMO_SIZES;
+BENCHMARK_CAPTURE(BM_pelmo_sm3_kernel, avx512, pelmo::detail::sm3::Kernel::avx512) PELMO_SIZES;
 BENCHMARK(BM_openssl_sm3) PELMO_SIZES;
 
 }  // namespace
