@@ -13,8 +13,6 @@ namespace pelmo::cli {
 
 namespace {
 
-constexpr std::size_t kChunk = 1 << 20;
-
 int run_sm3(const std::vector<std::string>& files) {
     const std::vector<std::string> names = files.empty() ? std::vector<std::string>{"-"} : files;
     int status = 0;

@@ -31,8 +31,6 @@ const std::map<std::string, int> kPaddings = {{"none", s4::NoPadding},
                                               {"pkcs7", s4::PKCS7},
                                               {"pboc", s4::PBOC}};
 
-constexpr std::size_t kChunk = 1 << 20;  // a multiple of the block size that stays in L2
-
 Bytes parse_hex_arg(const std::string& text, const char* what, std::size_t want) {
     Bytes b = detail::from_hex(text);
     if (b.size() != want)

@@ -25,6 +25,17 @@ bool is_stdio(const std::string& name) {
     return name.empty() || name == "-";
 }
 
+// Tells a worker thread waiting on cv for stop to end, and waits for it.
+void stop_worker(std::thread& worker, std::mutex& mu, std::condition_variable& cv, bool& stop) {
+    if (!worker.joinable()) return;
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        stop = true;
+    }
+    cv.notify_all();
+    worker.join();
+}
+
 }  // namespace
 
 Input::Input(const std::string& name) : name_(is_stdio(name) ? "-" : name) {
@@ -44,14 +55,7 @@ Input::Input(const std::string& name) : name_(is_stdio(name) ? "-" : name) {
 }
 
 Input::~Input() {
-    if (reader_.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(mu_);
-            stop_ = true;
-        }
-        cv_.notify_all();
-        reader_.join();
-    }
+    stop_worker(reader_, mu_, cv_, stop_);
     unmap();
     if (owned_) std::fclose(f_);
 }
@@ -104,7 +108,7 @@ ByteView Input::next_from_reader(std::size_t n) {
 
 ByteView Input::next(std::size_t n) {
     if (background_) return next_from_reader(n);
-    if (!regular_ || !owned_) {
+    if (!mapped()) {
         Bytes& buf = buffers_[buffer_turn_];
         buffer_turn_ ^= 1;
         buf.resize(n);
@@ -154,7 +158,7 @@ Bytes Input::read_all() {
     return out;
 }
 
-Output::Output(const std::string& name) : name_(name) {
+Output::Output(const std::string& name) : name_(is_stdio(name) ? "-" : name) {
     if (is_stdio(name)) {
         f_ = stdout;
         return;
@@ -173,14 +177,7 @@ Output::Output(const std::string& name) : name_(name) {
 }
 
 Output::~Output() {
-    if (writer_.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(mu_);
-            stop_ = true;
-        }
-        cv_.notify_all();
-        writer_.join();
-    }
+    stop_worker(writer_, mu_, cv_, stop_);
     if (f_ != nullptr && f_ != stdout) {
         std::fclose(f_);
         if (!committed_ && !tmp_.empty()) std::remove(tmp_.c_str());
@@ -188,7 +185,7 @@ Output::~Output() {
 }
 
 void Output::put(const std::uint8_t* data, std::size_t n) {
-    if (n != 0 && std::fwrite(data, 1, n, f_) != n) fail_io(is_stdio(name_) ? "-" : name_, errno);
+    if (n != 0 && std::fwrite(data, 1, n, f_) != n) fail_io(name_, errno);
 }
 
 void Output::write(const std::uint8_t* data, std::size_t n) {
@@ -220,7 +217,7 @@ void Output::write_async(Bytes buf) {
         return;
     }
     std::unique_lock<std::mutex> lock(mu_);
-    if (error_ != 0) fail_io(is_stdio(name_) ? "-" : name_, error_);
+    if (error_ != 0) fail_io(name_, error_);
     if (!writer_.joinable()) writer_ = std::thread([this] { writer_loop(); });
     cv_.wait(lock, [&] { return queue_.size() < kInFlight; });
     queue_.push_back(std::move(buf));
@@ -253,12 +250,12 @@ void Output::drain() {
     if (!writer_.joinable()) return;
     std::unique_lock<std::mutex> lock(mu_);
     cv_.wait(lock, [&] { return queue_.empty() && !busy_; });
-    if (error_ != 0) fail_io(is_stdio(name_) ? "-" : name_, error_);
+    if (error_ != 0) fail_io(name_, error_);
 }
 
 void Output::commit() {
     drain();
-    if (std::fflush(f_) != 0) fail_io(is_stdio(name_) ? "-" : name_, errno);
+    if (std::fflush(f_) != 0) fail_io(name_, errno);
     if (f_ == stdout) return;
     if (tmp_.empty()) {  // written in place
         const int rc = std::fclose(f_);

@@ -16,6 +16,10 @@
 
 namespace pelmo::cli {
 
+/// The size in which the commands stream a file: a multiple of every block size
+/// that stays in L2, and large enough that hand-offs between threads are rare.
+constexpr std::size_t kChunk = 1 << 20;
+
 /// A file or standard input ("" or "-"), read in chunks.
 class Input {
   public:
