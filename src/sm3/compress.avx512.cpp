@@ -96,6 +96,12 @@ struct NoBuilder {
 
 // One round. B and F are rotated into new registers first, so that their old
 // registers can take FF and GG (vpternlogd overwrites its first source).
+//
+// The order of the instructions matters although the core runs them out of order:
+// it picks each instruction's port when the instruction enters the scheduler, and
+// all three vector ports are nearly full. This order, found by measuring many
+// orders that compute the same thing, runs about 3.5% faster than writing the
+// round in dataflow order (SS1, SS2, TT1, then TT2 and P0).
 template <int J>
 [[gnu::always_inline]] inline void round(V a, V& b, V c, V& d, V e, V& f, V g, V& h,
                                          const Schedule& s) {
@@ -105,6 +111,8 @@ template <int J>
     constexpr int gg_table = J < 16 ? 0x96 : 0xE2;
     V a12, t, nb, nf, r9, r17;
     asm("vprold $12, %[a], %[a12]\n\t"
+        "vpaddd %[w]%{1to4%}, %[h], %[h]\n\t"
+        "vprold $19, %[f], %[nf]\n\t"
         "vpaddd %[k]%{1to4%}, %[a12], %[t]\n\t"
         "vpaddd %[e], %[t], %[t]\n\t"
         "vprold $7, %[t], %[t]\n\t"        // SS1
@@ -112,14 +120,12 @@ template <int J>
         "vprold $9, %[b], %[nb]\n\t"
         "vpternlogd %[fft], %[c], %[a], %[b]\n\t"  // FF
         "vpaddd %[w1]%{1to4%}, %[d], %[d]\n\t"
-        "vpaddd %[b], %[d], %[d]\n\t"
-        "vpaddd %[a12], %[d], %[d]\n\t"  // TT1, the next A
-        "vprold $19, %[f], %[nf]\n\t"
         "vpternlogd %[ggt], %[g], %[e], %[f]\n\t"  // GG
-        "vpaddd %[w]%{1to4%}, %[h], %[h]\n\t"
+        "vpaddd %[b], %[d], %[d]\n\t"
         "vpaddd %[f], %[h], %[h]\n\t"
         "vpaddd %[t], %[h], %[h]\n\t"  // TT2
         "vprold $9, %[h], %[r9]\n\t"
+        "vpaddd %[a12], %[d], %[d]\n\t"  // TT1, the next A
         "vprold $17, %[h], %[r17]\n\t"
         "vpternlogd $0x96, %[r9], %[r17], %[h]"  // P0(TT2), the next E
         : [a12] "=&v"(a12), [t] "=&v"(t), [nb] "=&v"(nb), [nf] "=&v"(nf), [r9] "=&v"(r9),
