@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "common/hex.hpp"
+
 namespace pelmo::detail::der {
 
 namespace {
@@ -44,9 +46,7 @@ ByteView Reader::read(std::uint8_t tag, std::string_view name) {
     if (empty()) fail(cat("missing ", name));
     const std::uint8_t got = data_[pos_];
     if (got != tag) {
-        static constexpr char kDigits[] = "0123456789abcdef";
-        const char shown[] = {kDigits[got >> 4], kDigits[got & 15], '\0'};
-        fail(cat(cat("expected ", name), cat(", found tag 0x", shown)));
+        fail(cat(cat("expected ", name), cat(", found tag 0x", to_hex(ByteView(&got, 1)))));
     }
     ++pos_;
     const std::size_t len = read_length(name);

@@ -10,9 +10,6 @@ namespace pelmo::detail {
 
 namespace {
 constexpr char kDigits[] = "0123456789abcdef";
-}
-
-namespace {
 
 // The lower-case digit of each nibble in the eight bytes of x (each byte 0..15),
 // eight at a time: '0' + n, plus 39 more when n > 9 ((n + 6) carries into bit 4).

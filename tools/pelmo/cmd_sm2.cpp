@@ -25,10 +25,6 @@ struct Sm2Options {
 
 using Opts = std::shared_ptr<Sm2Options>;
 
-bool is_hex_text(const std::string& s) {
-    return !s.empty() && s.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-}
-
 int run_keygen(const Sm2Options& o) {
     crypt_managers::SM2Manager manager;
     const std::string pub = manager.get_public_key();
@@ -81,7 +77,7 @@ int run_verify(const Sm2Options& o) {
     // A raw signature is 128 hexadecimal digits (and maybe a recovery byte); anything
     // else is taken as DER.
     const std::string text = trim(sig_bytes);
-    const bool raw = is_hex_text(text) && (text.size() == 128 || text.size() == 130);
+    const bool raw = is_hex(text) && (text.size() == 128 || text.size() == 130);
     const sm2::CryptSM2 engine(std::nullopt, pub, sm2::default_ecc_table, 0, !raw);
     bool ok = false;
     try {

@@ -306,11 +306,11 @@ std::string trim(const std::string& s) {
     return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-namespace {
-
 bool is_hex(const std::string& s) {
     return !s.empty() && s.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
 }
+
+namespace {
 
 ByteView as_bytes(const std::string& s) {
     return ByteView(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());

@@ -154,4 +154,7 @@ std::string load_public_key(const std::string& key_arg);
 /// Text with leading and trailing white space removed.
 std::string trim(const std::string& s);
 
+/// True when s is non-empty and all hexadecimal digits (either case).
+bool is_hex(const std::string& s);
+
 }  // namespace pelmo::cli
