@@ -9,6 +9,7 @@
 
 #include "common/ct.hpp"
 #include "common/hex.hpp"
+#include "common/wipe.hpp"
 #include "sm2/fast.hpp"
 #include "sm2/kdf.hpp"
 #include "sm2/keys.hpp"
@@ -173,7 +174,7 @@ std::optional<Bytes> CryptSM2::encrypt(ByteView data) const {
     if (!public_key) throw std::invalid_argument("no public key to encrypt to");
     // A fresh k in [1, n - 1] for every message.
     std::string k = detail::sm2::random_scalar_hex(c, detail::sm2::ScalarRange::nonce);
-    const detail::sm2::WipeOnExit wipe{k};
+    const detail::WipeOnExit wipe{k};
     return detail::sm2::encrypt_with_scalar(*this, data, k);
 }
 

@@ -1,7 +1,6 @@
 // Random private keys and signing scalars, and public keys from private keys.
 #pragma once
 
-#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -22,13 +21,6 @@ enum class ScalarRange {
 /// "n" is not a number, or is too small for the range to hold a value, is
 /// std::invalid_argument.
 std::string random_scalar_hex(const Curve& c, ScalarRange range);
-
-/// Overwrites a secret text (a drawn scalar) when it goes out of scope, also when an
-/// exception passes.
-struct WipeOnExit {
-    std::string& text;
-    ~WipeOnExit() { std::fill(text.begin(), text.end(), '\0'); }
-};
 
 /// _kg(value of d, table "g"): the public key of d as affine point text. The point at
 /// infinity (d = n or n + 2 mod 2^(4 para_len)) is std::invalid_argument. With the

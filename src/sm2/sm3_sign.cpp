@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/hex.hpp"
+#include "common/wipe.hpp"
 #include "sm2/engine.hpp"
 #include "sm2/keys.hpp"
 
@@ -102,7 +103,7 @@ std::optional<std::string> CryptSM2::sign_with_sm3(
     // A fresh k in [1, n - 1].
     std::string k =
         detail::sm2::random_scalar_hex(EngineAccess::curve(*this), detail::sm2::ScalarRange::nonce);
-    const detail::sm2::WipeOnExit wipe{k};
+    const detail::WipeOnExit wipe{k};
     return sign(digest, k);
 }
 
