@@ -54,6 +54,10 @@ void set_cpu_feature_mask(std::uint32_t mask) noexcept {
     g_generation.fetch_add(1, std::memory_order_relaxed);
 }
 
+void refresh_kernel_choices() noexcept {
+    g_generation.fetch_add(1, std::memory_order_relaxed);
+}
+
 std::uint32_t cpu_mask_generation() noexcept {
     return g_generation.load(std::memory_order_relaxed);
 }

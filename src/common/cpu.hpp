@@ -31,5 +31,8 @@ inline bool cpu_has(std::uint32_t features) noexcept {
 void set_cpu_feature_mask(std::uint32_t mask) noexcept;
 /// Generation counter of the mask, so cached dispatch choices can notice a change.
 std::uint32_t cpu_mask_generation() noexcept;
+/// Makes every kernel choice again at its next use (after a test changes the
+/// environment variables that force kernels).
+void refresh_kernel_choices() noexcept;
 
 }  // namespace pelmo::detail

@@ -3,7 +3,8 @@
 // A kernel consumes whole 64-byte blocks into the eight-word state. The portable
 // kernel is plain C++; the BMI2 build of the same code (rorx rotates without flag
 // dependencies) and an AVX-512 one (rounds in vector registers, expansion on the
-// scalar ports) are chosen at run time from CPUID.
+// scalar ports) run where CPUID allows, and the fastest of those is chosen at run time
+// by timing them.
 #pragma once
 
 #include <cstddef>
@@ -21,12 +22,18 @@ void compress_bmi2(std::uint32_t state[8], const std::uint8_t* blocks,
 void compress_avx512(std::uint32_t state[8], const std::uint8_t* blocks,
                      std::size_t nblocks) noexcept;
 
-/// The best kernel for this CPU (re-evaluated when a test masks CPU features).
+/// The kernel in use: the fastest this CPU runs, timed at first use, or the one that
+/// PELMO_SM3_KERNEL names (see common/dispatch.hpp).
 CompressFn compress_kernel() noexcept;
+/// Its name.
+const char* active_kernel_name() noexcept;
 
 /// The kernels, for tests and benchmarks.
 enum class Kernel { portable, bmi2, avx512 };
+inline constexpr Kernel kAllKernels[] = {Kernel::portable, Kernel::bmi2, Kernel::avx512};
 /// The kernel of that name, or nullptr when this CPU cannot run it.
 CompressFn kernel_by_name(Kernel k) noexcept;
+/// The name PELMO_SM3_KERNEL takes for it.
+const char* kernel_name(Kernel k) noexcept;
 
 }  // namespace pelmo::detail::sm3

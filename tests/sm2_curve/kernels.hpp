@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 #include "common/cpu.hpp"
 #include "sm2/curve/field.hpp"
 #include "sm2/curve/field_adx.hpp"
+#include "sm2/curve/mult.hpp"
+#include "support/kernels.hpp"
 
 namespace pelmo::test::sm2ref {
 
@@ -27,18 +31,18 @@ bool kernel_unavailable() {
 }
 
 /// Runs body once with each kernel the public operations can dispatch to, forcing it
-/// through the CPU feature mask.
+/// through PELMO_SM2_FIELD_KERNEL.
 template <typename Body>
 void for_each_dispatch(Body body) {
-    using detail::set_cpu_feature_mask;
-    set_cpu_feature_mask(0);
-    {
-        SCOPED_TRACE("portable kernel");
-        body();
-    }
-    set_cpu_feature_mask(~0u);
-    if (detail::cpu_has(detail::kCpuBmi2 | detail::kCpuAdx)) {
-        SCOPED_TRACE("bmi2/adx kernel");
+    for (const char* name : {"portable", "adx"}) {
+        if (std::string_view(name) == "adx" &&
+            !detail::cpu_has(detail::kCpuBmi2 | detail::kCpuAdx)) {
+            test::note_skipped_kernel("SM2 field", name);
+            continue;
+        }
+        const test::ScopedKernel force("PELMO_SM2_FIELD_KERNEL", name);
+        SCOPED_TRACE(name);
+        ASSERT_STREQ(detail::sm2::curve::field_kernel_name(), name);
         body();
     }
 }

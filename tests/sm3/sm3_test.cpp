@@ -7,6 +7,7 @@
 #include "common/cpu.hpp"
 #include "common/hex.hpp"
 #include "sm3/compress.hpp"
+#include "support/kernels.hpp"
 #include "support/openssl_oracle.hpp"
 #include "support/random_input.hpp"
 
@@ -23,16 +24,17 @@ namespace ksm3 = pelmo::detail::sm3;
 // Runs body once per compression kernel this CPU supports, forcing that kernel.
 template <typename Body>
 void for_each_kernel(Body body) {
-    using pelmo::detail::set_cpu_feature_mask;
-    const std::pair<const char*, std::uint32_t> kernels[] = {
-        {"portable", 0u}, {"bmi2", pelmo::detail::kCpuBmi2}, {"best", ~0u}};
-    for (const auto& [name, mask] : kernels) {
-        if (mask != ~0u && !pelmo::detail::cpu_has(mask)) continue;
+    for (const ksm3::Kernel k : ksm3::kAllKernels) {
+        const char* name = ksm3::kernel_name(k);
+        if (ksm3::kernel_by_name(k) == nullptr) {
+            pelmo::test::note_skipped_kernel("SM3", name);
+            continue;
+        }
+        const pelmo::test::ScopedKernel force("PELMO_SM3_KERNEL", name);
         SCOPED_TRACE(name);
-        set_cpu_feature_mask(mask);
+        ASSERT_STREQ(ksm3::active_kernel_name(), name);
         body();
     }
-    set_cpu_feature_mask(~0u);
 }
 
 TEST(Sm3KnownAnswers, StandardExamples) {
@@ -109,7 +111,7 @@ TEST(Sm3Compression, StandardFunctionAgreesWithKernels) {
         std::array<std::uint32_t, 8> v{};
         for (auto& w : v) w = static_cast<std::uint32_t>(pelmo::test::rng()());
         const auto expected = sm3::sm3_cf(v, block);
-        for (auto k : {ksm3::Kernel::portable, ksm3::Kernel::bmi2, ksm3::Kernel::avx512}) {
+        for (const ksm3::Kernel k : ksm3::kAllKernels) {
             auto fn = ksm3::kernel_by_name(k);
             if (fn == nullptr) continue;
             auto st = v;
@@ -134,7 +136,7 @@ TEST(Sm3Compression, KernelsChainBlocks) {
         auto expected = sm3::IV;
         for (std::size_t b = 0; b < n; ++b)
             expected = sm3::sm3_cf(expected, ByteView(data.data() + 64 * b, 64));
-        for (auto k : {ksm3::Kernel::portable, ksm3::Kernel::bmi2, ksm3::Kernel::avx512}) {
+        for (const ksm3::Kernel k : ksm3::kAllKernels) {
             auto fn = ksm3::kernel_by_name(k);
             if (fn == nullptr) continue;
             auto st = sm3::IV;

@@ -1,8 +1,8 @@
 // Scalar multiplication on the SM2 curve: the kernels behind curve.hpp.
 //
 // Everything is written once as the template Curve<F> over a field multiplication
-// kernel F; mult.cpp instantiates it with the portable kernel and mult.bmi2.cpp with
-// the BMI2/ADX one, and curve.cpp picks one per call from the CPU's features.
+// kernel F; mult_portable.cpp instantiates it with the portable kernel and mult.bmi2.cpp
+// with the BMI2/ADX one, and curve.cpp runs the one chosen by measurement (dispatch.hpp).
 #pragma once
 
 #include "sm2/curve/curve.hpp"
@@ -34,6 +34,9 @@ struct Curve {
     static Jac var(const Sc& k, const Aff& P) noexcept;
     /// s*G + t*P for s, t < n; variable time.
     static Jac double_vartime(const Sc& s, const Sc& t, const Aff& P) noexcept;
+
+    /// A few microseconds of field arithmetic, for timing the kernels.
+    static void field_workload() noexcept;
 };
 
 extern template struct Curve<FieldPortable>;
@@ -42,7 +45,10 @@ struct FieldAdx;
 extern template struct Curve<FieldAdx>;
 #endif
 
-/// True when the BMI2/ADX kernel may run on this CPU.
+/// True when the BMI2/ADX kernel is the one in use: this CPU runs it and it measured
+/// faster than the portable one at first use, or PELMO_SM2_FIELD_KERNEL=adx.
 bool use_adx_kernel() noexcept;
+/// The name of the field kernel in use ("portable" or "adx").
+const char* field_kernel_name() noexcept;
 
 }  // namespace pelmo::detail::sm2::curve

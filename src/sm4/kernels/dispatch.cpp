@@ -1,7 +1,8 @@
-// Choosing the SM4 kernel from CPUID.
-#include <atomic>
+// Choosing the SM4 kernel: the fastest this CPU runs, by measurement.
+#include <array>
 
 #include "common/cpu.hpp"
+#include "common/dispatch.hpp"
 #include "sm4/kernels/kernel.hpp"
 
 namespace pelmo::detail::sm4 {
@@ -38,20 +39,40 @@ const Kernel* kernel_by_id(KernelId id) noexcept {
     return cpu_has(kernel_features(id)) ? &kernel_of(id) : nullptr;
 }
 
+namespace {
+
+// Bulk ECB on 4 KiB: the widest kernel keeps all its 64 blocks in flight.
+void calibration_work(std::size_t index) {
+    alignas(64) std::uint8_t buffer[256 * 16] = {};
+    static const std::uint32_t rk[32] = {};
+    kernel_of(kAllKernels[index]).ecb(rk, buffer, buffer, 256);
+    __asm__ __volatile__("" : : "r"(buffer) : "memory");
+}
+
+KernelChoice g_choice;
+static_assert(kAllKernels[0] == KernelId::portable);
+
+}  // namespace
+
 const Kernel& active_kernel() noexcept {
-    static std::atomic<const Kernel*> chosen{nullptr};
-    static std::atomic<std::uint32_t> chosen_generation{~0u};
-    const std::uint32_t gen = cpu_mask_generation();
-    const Kernel* k = chosen.load(std::memory_order_acquire);
-    if (k != nullptr && chosen_generation.load(std::memory_order_relaxed) == gen) return *k;
-    // Fastest first.
-    for (KernelId id : {KernelId::gfni_avx512, KernelId::aesni_avx2, KernelId::aesni}) {
-        if ((k = kernel_by_id(id)) != nullptr) break;
-    }
-    if (k == nullptr) k = &kPortable;
-    chosen.store(k, std::memory_order_release);
-    chosen_generation.store(gen, std::memory_order_relaxed);
-    return *k;
+    const std::size_t index = g_choice.get(
+        "PELMO_SM4_KERNEL",
+        [] {
+            std::array<KernelOption, std::size(kAllKernels)> options;
+            bool table_free = false;
+            for (std::size_t i = 0; i < options.size(); ++i) {
+                const bool runs = cpu_has(kernel_features(kAllKernels[i]));
+                options[i] = {kernel_of(kAllKernels[i]).name, runs};
+                table_free |= runs && kAllKernels[i] != KernelId::portable;
+            }
+            // The portable kernel looks up tables with secret indices: it runs only
+            // where no table-free kernel can, however fast it measures or whatever
+            // the environment asks.
+            options[0].available = !table_free;
+            return options;
+        },
+        calibration_work);
+    return kernel_of(kAllKernels[index]);
 }
 
 }  // namespace pelmo::detail::sm4

@@ -5,7 +5,8 @@
 // blocks at once; CBC encryption is serial and runs the kernel's lowest-latency
 // single-block path. `in` and `out` may be the same buffer (not otherwise overlapping).
 //
-// Kernels, chosen once from CPUID (and re-chosen when a test masks CPU features):
+// Kernels; of those CPUID allows, the fastest by measurement at first use runs, or the
+// one PELMO_SM4_KERNEL names (common/dispatch.hpp):
 //   portable     plain C++ with lookup tables (only for CPUs without AES-NI or GFNI)
 //   aesni        AES-NI + SSSE3: the S-box through AESENCLAST, 8 blocks in flight (xmm)
 //   aesni_avx2   AES-NI + AVX2: 16 blocks in flight (ymm); single blocks as aesni
@@ -48,7 +49,8 @@ const Kernel* kernel_by_id(KernelId id) noexcept;
 /// The CPU features (pelmo::detail::CpuFeature bits) a kernel needs; masking the CPU
 /// down to exactly these forces that kernel.
 std::uint32_t kernel_features(KernelId id) noexcept;
-/// The fastest kernel this CPU runs (re-evaluated after set_cpu_feature_mask).
+/// The kernel in use: the fastest this CPU runs, timed at first use (and again after
+/// set_cpu_feature_mask), or the one PELMO_SM4_KERNEL names.
 const Kernel& active_kernel() noexcept;
 
 extern const Kernel kPortable;
