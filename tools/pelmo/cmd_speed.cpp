@@ -9,6 +9,10 @@
 #include <pelmo/sm4.hpp>
 
 #include "commands.hpp"
+#include "common/dispatch.hpp"
+#include "sm2/curve/mult.hpp"
+#include "sm3/compress.hpp"
+#include "sm4/kernels/kernel.hpp"
 
 namespace pelmo::cli {
 
@@ -29,40 +33,53 @@ double rate(const std::function<void()>& fn, double seconds) {
     return static_cast<double>(calls) / elapsed;
 }
 
-void row(const std::string& name, double value, const char* unit) {
-    std::printf("%-34s %12.1f %s\n", name.c_str(), value, unit);
+// The kernel each algorithm runs; "(forced)" when an environment variable chose it.
+std::string kernel(const char* name, const char* env_var) {
+    const char* wanted = detail::requested_kernel(env_var);
+    return wanted != nullptr && std::string(wanted) == name ? std::string(name) + " (forced)"
+                                                            : std::string(name);
+}
+
+void row(const std::string& name, double value, const char* unit, const std::string& kernel) {
+    std::printf("%-34s %12.1f %-6s %s\n", name.c_str(), value, unit, kernel.c_str());
 }
 
 int run_speed(double seconds) {
-    std::printf("%-34s %12s\n", "operation", "rate");
+    std::printf("%-34s %12s %-6s %s\n", "operation", "rate", "", "kernel");
+    // Ask after a first use: the choice is made (by timing) at first use.
+    (void)sm3::sm3_hash({});
+    const std::string sm3_kernel = kernel(detail::sm3::active_kernel_name(), "PELMO_SM3_KERNEL");
+    const std::string sm4_kernel = kernel(detail::sm4::active_kernel().name, "PELMO_SM4_KERNEL");
+    const std::string sm2_kernel =
+        kernel(detail::sm2::curve::field_kernel_name(), "PELMO_SM2_FIELD_KERNEL");
     const Bytes block(8192, 0x5a);
-    row("sm3 hash, 8 KiB", rate([&] { (void)sm3::SM3::hash(block); }, seconds) * 8192 / 1e6,
-        "MB/s");
+    row("sm3 hash, 8 KiB", rate([&] { (void)sm3::SM3::hash(block); }, seconds) * 8192 / 1e6, "MB/s",
+        sm3_kernel);
 
     const Bytes key(16, 7), iv(16, 9);
     sm4::CryptSM4 enc(sm4::SM4_ENCRYPT, sm4::NoPadding), dec(sm4::SM4_DECRYPT, sm4::NoPadding);
     enc.set_key(key, sm4::SM4_ENCRYPT);
     dec.set_key(key, sm4::SM4_DECRYPT);
     row("sm4-ecb encrypt, 8 KiB", rate([&] { (void)enc.crypt_ecb(block); }, seconds) * 8192 / 1e6,
-        "MB/s");
+        "MB/s", sm4_kernel);
     row("sm4-cbc encrypt, 8 KiB",
-        rate([&] { (void)enc.crypt_cbc(iv, block); }, seconds) * 8192 / 1e6, "MB/s");
+        rate([&] { (void)enc.crypt_cbc(iv, block); }, seconds) * 8192 / 1e6, "MB/s", sm4_kernel);
     row("sm4-cbc decrypt, 8 KiB",
-        rate([&] { (void)dec.crypt_cbc(iv, block); }, seconds) * 8192 / 1e6, "MB/s");
+        rate([&] { (void)dec.crypt_cbc(iv, block); }, seconds) * 8192 / 1e6, "MB/s", sm4_kernel);
 
     row("sm2 key pair", rate([] { (void)crypt_managers::SM2Manager().get_public_key(); }, seconds),
-        "ops/s");
+        "ops/s", sm2_kernel);
     crypt_managers::SM2Manager m;
     m.get_public_key();
     const Bytes msg(32, 0x42);
     const std::string sig = *m.sign_with_sm3(msg);
     row("sm2 sign (SM3, identity digest)", rate([&] { (void)m.sign_with_sm3(msg); }, seconds),
-        "ops/s");
+        "ops/s", sm2_kernel);
     row("sm2 verify (SM3, identity digest)",
-        rate([&] { (void)m.verify_with_sm3(sig, msg); }, seconds), "ops/s");
+        rate([&] { (void)m.verify_with_sm3(sig, msg); }, seconds), "ops/s", sm2_kernel);
     const Bytes ct = *m.encrypt(msg);
-    row("sm2 encrypt, 32 bytes", rate([&] { (void)m.encrypt(msg); }, seconds), "ops/s");
-    row("sm2 decrypt, 32 bytes", rate([&] { (void)m.decrypt(ct); }, seconds), "ops/s");
+    row("sm2 encrypt, 32 bytes", rate([&] { (void)m.encrypt(msg); }, seconds), "ops/s", sm2_kernel);
+    row("sm2 decrypt, 32 bytes", rate([&] { (void)m.decrypt(ct); }, seconds), "ops/s", sm2_kernel);
     return 0;
 }
 
