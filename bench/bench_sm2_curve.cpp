@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <random>
+#include <string_view>
 
 #include "common/cpu.hpp"
 #include "sm2/curve/curve.hpp"
@@ -14,6 +15,7 @@
 #include "sm2/curve/field_adx.hpp"
 #include "sm2/curve/mult.hpp"
 #include "sm2/curve/scalar.hpp"
+#include "support/kernels.hpp"
 
 namespace {
 
@@ -110,17 +112,19 @@ void BM_ScalarInv(benchmark::State& state) {
 }
 BENCHMARK(BM_ScalarInv);
 
-// Runs a benchmark with the CPU feature mask of its argument: 0 forces the portable
-// field kernel, ~0 lets the dispatcher pick the fastest.
-struct KernelMask {
-    explicit KernelMask(const benchmark::State& state) {
-        pelmo::detail::set_cpu_feature_mask(state.range(0) ? ~0u : 0u);
+// Runs a benchmark with the field kernel of its argument: 0 portable, 1 BMI2/ADX.
+struct KernelOf {
+    explicit KernelOf(benchmark::State& state)
+        : name(state.range(0) ? "adx" : "portable"), force("PELMO_SM2_FIELD_KERNEL", name) {
+        if (std::string_view(curve::field_kernel_name()) != name)
+            state.SkipWithError("this CPU cannot run the kernel");
     }
-    ~KernelMask() { pelmo::detail::set_cpu_feature_mask(~0u); }
+    const char* name;
+    pelmo::test::ScopedKernel force;
 };
 
 void BM_MulBase(benchmark::State& state) {
-    const KernelMask mask(state);
+    const KernelOf kernel(state);
     std::mt19937_64 gen(3);
     curve::Bytes32 k = random_scalar(gen);
     curve::Affine out;
@@ -129,10 +133,10 @@ void BM_MulBase(benchmark::State& state) {
         k[0] ^= out.x[5];
     }
 }
-BENCHMARK(BM_MulBase)->ArgName("fastest")->Arg(1)->Arg(0);
+BENCHMARK(BM_MulBase)->ArgName("adx")->Arg(1)->Arg(0);
 
 void BM_Mul(benchmark::State& state) {
-    const KernelMask mask(state);
+    const KernelOf kernel(state);
     std::mt19937_64 gen(4);
     const curve::Affine p = random_point(gen);
     curve::Bytes32 k = random_scalar(gen);
@@ -142,10 +146,10 @@ void BM_Mul(benchmark::State& state) {
         k[0] ^= out.x[5];
     }
 }
-BENCHMARK(BM_Mul)->ArgName("fastest")->Arg(1)->Arg(0);
+BENCHMARK(BM_Mul)->ArgName("adx")->Arg(1)->Arg(0);
 
 void BM_MulDoubleVartime(benchmark::State& state) {
-    const KernelMask mask(state);
+    const KernelOf kernel(state);
     std::mt19937_64 gen(5);
     const curve::Affine p = random_point(gen);
     curve::Bytes32 s = random_scalar(gen);
@@ -156,7 +160,7 @@ void BM_MulDoubleVartime(benchmark::State& state) {
         s[0] ^= out.x[5];
     }
 }
-BENCHMARK(BM_MulDoubleVartime)->ArgName("fastest")->Arg(1)->Arg(0);
+BENCHMARK(BM_MulDoubleVartime)->ArgName("adx")->Arg(1)->Arg(0);
 
 void BM_IsValidPoint(benchmark::State& state) {
     std::mt19937_64 gen(6);

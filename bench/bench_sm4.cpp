@@ -14,6 +14,7 @@
 
 #include "common/cpu.hpp"
 #include "sm4/kernels/kernel.hpp"
+#include "support/kernels.hpp"
 
 namespace {
 
@@ -55,7 +56,8 @@ void set_rate(benchmark::State& state, std::size_t bytes) {
 
 // pelmo through the public interface (no padding, so exactly n bytes are processed).
 void bench_pelmo(benchmark::State& state, ksm4::KernelId id, Op op, std::size_t n) {
-    pelmo::detail::set_cpu_feature_mask(ksm4::kernel_features(id));
+    pelmo::detail::set_cpu_feature_mask(id == ksm4::KernelId::portable ? 0u : ~0u);
+    const pelmo::test::ScopedKernel force("PELMO_SM4_KERNEL", ksm4::kernel_of(id).name);
     const Bytes key = random_bytes(16), iv = random_bytes(16), data = random_bytes(n);
     sm4::CryptSM4 c(sm4::SM4_ENCRYPT, sm4::NoPadding);
     c.set_key(key, op == Op::cbc_decrypt ? sm4::SM4_DECRYPT : sm4::SM4_ENCRYPT);
