@@ -2,8 +2,10 @@
 //
 // A kernel consumes whole 64-byte blocks into the eight-word state. The portable
 // kernel is plain C++; the BMI2 build of the same code (rorx rotates without flag
-// dependencies) and an AVX-512 one (rounds in vector registers, expansion on the
-// scalar ports) are chosen at run time from CPUID.
+// dependencies), an AVX2 one (rounds on the scalar ports, expansion in vector
+// registers; fastest where vector operations take two cycles, as on AMD Zen 5) and
+// an AVX-512 one (rounds in vector registers, expansion on the scalar ports) are
+// chosen at run time from CPUID.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +20,8 @@ void compress_portable(std::uint32_t state[8], const std::uint8_t* blocks,
                        std::size_t nblocks) noexcept;
 void compress_bmi2(std::uint32_t state[8], const std::uint8_t* blocks,
                    std::size_t nblocks) noexcept;
+void compress_avx2(std::uint32_t state[8], const std::uint8_t* blocks,
+                   std::size_t nblocks) noexcept;
 void compress_avx512(std::uint32_t state[8], const std::uint8_t* blocks,
                      std::size_t nblocks) noexcept;
 
@@ -25,7 +29,7 @@ void compress_avx512(std::uint32_t state[8], const std::uint8_t* blocks,
 CompressFn compress_kernel() noexcept;
 
 /// The kernels, for tests and benchmarks.
-enum class Kernel { portable, bmi2, avx512 };
+enum class Kernel { portable, bmi2, avx2, avx512 };
 /// The kernel of that name, or nullptr when this CPU cannot run it.
 CompressFn kernel_by_name(Kernel k) noexcept;
 

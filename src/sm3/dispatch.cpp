@@ -11,6 +11,8 @@ CompressFn kernel_by_name(Kernel k) noexcept {
             return compress_portable;
         case Kernel::bmi2:
             return cpu_has(kCpuBmi2) ? compress_bmi2 : nullptr;
+        case Kernel::avx2:
+            return cpu_has(kCpuAvx2 | kCpuBmi2) ? compress_avx2 : nullptr;
         case Kernel::avx512:
             return cpu_has(kCpuAvx512 | kCpuBmi2) ? compress_avx512 : nullptr;
     }
