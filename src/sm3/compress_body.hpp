@@ -43,26 +43,36 @@ inline std::uint32_t expand_word(std::uint32_t w16, std::uint32_t w13, std::uint
     return p1(w16 ^ w9 ^ rol(w3, 15)) ^ rol(w13, 7) ^ w6;
 }
 
+// Hides x's value from the optimiser, so that it cannot merge the sum that produced
+// x into a later one: the sum stays an instruction of its own, free to run early.
+[[gnu::always_inline]] inline std::uint32_t opaque(std::uint32_t x) {
+    asm("" : "+r"(x));
+    return x;
+}
+
 template <int J>
 [[gnu::always_inline]] inline void round(std::uint32_t a, std::uint32_t& b, std::uint32_t c,
                                          std::uint32_t& d, std::uint32_t e, std::uint32_t& f,
                                          std::uint32_t g, std::uint32_t& h, std::uint32_t wj,
                                          std::uint32_t w1j) {
+    // E sets the pace (E -> SS1 -> TT2 -> P0 -> E), so every sum it enters is arranged
+    // for E to arrive last: A <<< 12 plus the constant, H + W[j] and D + W'[j] are
+    // formed while E is in flight, and kept apart, as the compiler would otherwise
+    // merge A <<< 12 + constant + E into a three-operand LEA (2 cycles on AMD Zen
+    // where an add takes 1) and add W[j] after SS1.
     const std::uint32_t a12 = rol(a, 12);
-    // E arrives last in the dependency chain (E -> SS1 -> TT2 -> P0 -> E), so it is
-    // added last: A <<< 12 and the constant are summed while E is still in flight.
-    const std::uint32_t ss1 = rol((a12 + t_rot(J)) + e, 7);
+    const std::uint32_t ss1 = rol(opaque(a12 + t_rot(J)) + e, 7);
     const std::uint32_t ss2 = ss1 ^ a12;
     std::uint32_t ff, gg;
     if constexpr (J < 16) {
         ff = a ^ b ^ c;
-        gg = e ^ f ^ g;
+        gg = e ^ (f ^ g);
     } else {
         ff = (a & b) | ((a | b) & c);
         gg = ((f ^ g) & e) ^ g;
     }
-    const std::uint32_t tt1 = ff + d + ss2 + w1j;
-    const std::uint32_t tt2 = gg + h + ss1 + wj;
+    const std::uint32_t tt1 = (ff + opaque(d + w1j)) + ss2;
+    const std::uint32_t tt2 = (gg + opaque(h + wj)) + ss1;
     b = rol(b, 9);
     d = tt1;
     f = rol(f, 19);

@@ -19,6 +19,7 @@ struct KernelInfo {
 constexpr KernelInfo kKernels[] = {
     {"portable", compress_portable, 0},
     {"bmi2", compress_bmi2, kCpuBmi2},
+    {"avx2", compress_avx2, kCpuAvx2 | kCpuBmi2},
     {"avx512", compress_avx512, kCpuAvx512 | kCpuBmi2},
 };
 static_assert(std::size(kKernels) == std::size(kAllKernels));
