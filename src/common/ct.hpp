@@ -37,6 +37,11 @@ inline std::uint64_t is_zero_mask(std::uint64_t x) noexcept {
 inline std::uint64_t eq_mask(std::uint64_t a, std::uint64_t b) noexcept {
     return is_zero_mask(a ^ b);
 }
+/// -1 (all ones) when lo <= c <= hi, else 0, for c, lo and hi in 0..255: both
+/// differences are negative exactly when c lies in the range.
+constexpr int byte_in_range(int c, int lo, int hi) noexcept {
+    return ((lo - 1 - c) & (c - (hi + 1))) >> 8;
+}
 /// An optimisation barrier: the compiler cannot see through v, so it cannot turn
 /// mask arithmetic back into a branch.
 inline std::uint64_t value_barrier(std::uint64_t v) noexcept {

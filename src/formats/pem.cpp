@@ -26,10 +26,7 @@ namespace {
 
 enum Class : std::uint8_t { kDigit, kPad, kSpace, kNewline, kOther };
 
-/// -1 when lo <= c <= hi, else 0 (c, lo and hi in 0..255), without a branch.
-constexpr int in_range(int c, int lo, int hi) {
-    return ((lo - 1 - c) & (c - (hi + 1))) >> 8;
-}
+using ct::byte_in_range;
 
 /// The sextet of a base64 digit (0 for anything else) and the character's class.
 struct CharInfo {
@@ -39,15 +36,16 @@ struct CharInfo {
 
 inline CharInfo char_info(char ch) {
     const int c = static_cast<unsigned char>(ch);
-    const int upper = in_range(c, 'A', 'Z'), lower = in_range(c, 'a', 'z');
-    const int digit = in_range(c, '0', '9');
-    const int plus = in_range(c, '+', '+'), slash = in_range(c, '/', '/');
+    const int upper = byte_in_range(c, 'A', 'Z'), lower = byte_in_range(c, 'a', 'z');
+    const int digit = byte_in_range(c, '0', '9');
+    const int plus = byte_in_range(c, '+', '+'), slash = byte_in_range(c, '/', '/');
     const int value = (upper & (c - 'A')) | (lower & (c - 'a' + 26)) | (digit & (c - '0' + 52)) |
                       (plus & 62) | (slash & 63);
     const int b64 = upper | lower | digit | plus | slash;
-    const int pad = in_range(c, '=', '=');
-    const int space = in_range(c, ' ', ' ') | in_range(c, '\t', '\t') | in_range(c, '\r', '\r');
-    const int newline = in_range(c, '\n', '\n');
+    const int pad = byte_in_range(c, '=', '=');
+    const int space =
+        byte_in_range(c, ' ', ' ') | byte_in_range(c, '\t', '\t') | byte_in_range(c, '\r', '\r');
+    const int newline = byte_in_range(c, '\n', '\n');
     const int other = ~(b64 | pad | space | newline);
     return {value, (b64 & kDigit) | (pad & kPad) | (space & kSpace) | (newline & kNewline) |
                        (other & kOther)};
