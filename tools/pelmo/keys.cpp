@@ -210,7 +210,7 @@ formats::Sm2PrivateKey load_private_key(const std::string& key_arg, std::string_
         }
         if (starts_with_sequence(m.text))
             return formats::sm2_private_key_from_der(as_bytes(m.text));
-        pem_labels(m.text);
+        (void)pem_labels(m.text);  // text with no PEM block is an error
         return formats::sm2_private_key_from_pem(m.text);
     });
 }
