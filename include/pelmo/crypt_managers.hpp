@@ -33,6 +33,12 @@ class SM2Manager : public sm2::CryptSM2 {
 class SM4Manager : public sm4::CryptSM4 {
   public:
     SM4Manager();
+    /// key and iv are wiped when the manager dies.
+    ~SM4Manager();
+    SM4Manager(const SM4Manager& other) = default;
+    SM4Manager(SM4Manager&& other) noexcept = default;
+    SM4Manager& operator=(const SM4Manager& other) = default;
+    SM4Manager& operator=(SM4Manager&& other) noexcept = default;
     /// 对称算法加密字符串: the text (UTF-8) encrypted, as lower-case hexadecimal.
     std::string encrypt(std::string_view data);
     /// 对称算法解密字符串: the text that the hexadecimal ciphertext decrypts to.

@@ -4,8 +4,12 @@
 //
 // Keys cross this interface as the engine holds them: a private key as 64
 // hexadecimal digits, a public key as 128 (x then y, no "04" prefix). Malformed
-// input (wrong OID, truncated data, a key off the curve or out of range) is
-// std::invalid_argument.
+// input (wrong OID, truncated data, a key off the curve, a private key outside
+// [1, n - 2]) is std::invalid_argument, whose message never holds a private key.
+//
+// Private keys are handled in constant time (no branch or memory index depends on
+// them: base64, the digit codec and the range check included), and every
+// intermediate buffer that held one is wiped.
 #pragma once
 
 #include <optional>
@@ -47,6 +51,8 @@ Bytes sm2_ciphertext_from_asn1(ByteView der, int mode);
 /// PEM armour: the base64 body between "-----BEGIN label-----" and "-----END label-----".
 std::string pem_encode(ByteView der, std::string_view label);
 /// The DER inside the first PEM block with this label (std::invalid_argument if none).
+/// The BEGIN and END markers are lines of their own (trailing white space allowed);
+/// text before, between and after blocks is ignored.
 Bytes pem_decode(std::string_view pem, std::string_view label);
 
 }  // namespace pelmo::formats

@@ -29,6 +29,13 @@ extern const std::array<std::uint32_t, 32> SM4_CK;
 class CryptSM4 {
   public:
     explicit CryptSM4(int mode = SM4_ENCRYPT, int padding_mode = PKCS7);
+    /// The round keys are wiped when an engine dies, and taken from an engine that is
+    /// moved from (its round keys are then all zero).
+    ~CryptSM4();
+    CryptSM4(const CryptSM4& other) = default;
+    CryptSM4(CryptSM4&& other) noexcept;
+    CryptSM4& operator=(const CryptSM4& other) = default;
+    CryptSM4& operator=(CryptSM4&& other) noexcept;
 
     /// Computes the 32 round keys from the first 16 bytes of key (std::out_of_range if
     /// shorter), in reverse order when mode is SM4_DECRYPT, and stores mode.

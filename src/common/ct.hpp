@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #if defined(PELMO_CT_CHECK)
 #include <valgrind/memcheck.h>
@@ -36,11 +37,31 @@ inline std::uint64_t is_zero_mask(std::uint64_t x) noexcept {
 inline std::uint64_t eq_mask(std::uint64_t a, std::uint64_t b) noexcept {
     return is_zero_mask(a ^ b);
 }
+/// -1 (all ones) when lo <= c <= hi, else 0, for c, lo and hi in 0..255: both
+/// differences are negative exactly when c lies in the range.
+constexpr int byte_in_range(int c, int lo, int hi) noexcept {
+    return ((lo - 1 - c) & (c - (hi + 1))) >> 8;
+}
 /// An optimisation barrier: the compiler cannot see through v, so it cannot turn
 /// mask arithmetic back into a branch.
 inline std::uint64_t value_barrier(std::uint64_t v) noexcept {
     __asm__("" : "+r"(v));
     return v;
+}
+
+/// All-ones when the big-endian number a is below b (a and b of equal length): the
+/// borrow out of a - b, computed over every byte.
+inline std::uint64_t less_mask(std::span<const std::uint8_t> a,
+                               std::span<const std::uint8_t> b) noexcept {
+    int borrow = 0;
+    for (std::size_t i = a.size(); i-- > 0;) borrow = ((a[i] - b[i] - borrow) >> 8) & 1;
+    return 0 - static_cast<std::uint64_t>(borrow);
+}
+/// All-ones when some byte of a is not zero.
+inline std::uint64_t nonzero_mask(std::span<const std::uint8_t> a) noexcept {
+    std::uint64_t acc = 0;
+    for (std::uint8_t v : a) acc |= v;
+    return ~is_zero_mask(acc);
 }
 
 /// Compares two equal-length buffers in time independent of their content.

@@ -28,12 +28,14 @@ void Reader::fail(std::string_view why) const {
 
 std::size_t Reader::read_length(std::string_view name) {
     if (empty()) fail(cat(name, " has no length"));
+    ct::declassify(&data_[pos_], 1);
     const std::uint8_t first = data_[pos_++];
     if (first < 0x80) return first;
     const std::size_t count = first & 0x7f;
     if (count == 0) fail(cat(name, " has an indefinite length"));
     if (count > 4) fail(cat(name, " length is too large"));
     if (count > data_.size() - pos_) fail(cat(name, " length runs past the end"));
+    ct::declassify(&data_[pos_], count);
     if (data_[pos_] == 0) fail(cat(name, " length is not minimal"));
     std::size_t len = 0;
     for (std::size_t i = 0; i < count; ++i) len = (len << 8) | data_[pos_++];
@@ -44,6 +46,7 @@ std::size_t Reader::read_length(std::string_view name) {
 
 ByteView Reader::read(std::uint8_t tag, std::string_view name) {
     if (empty()) fail(cat("missing ", name));
+    ct::declassify(&data_[pos_], 1);
     const std::uint8_t got = data_[pos_];
     if (got != tag) {
         fail(cat(cat("expected ", name), cat(", found tag 0x", to_hex(ByteView(&got, 1)))));
@@ -58,6 +61,7 @@ ByteView Reader::read(std::uint8_t tag, std::string_view name) {
 
 ByteView Reader::read_unsigned_integer(std::string_view name) {
     const ByteView v = read(kInteger, name);
+    ct::declassify(v.data(), v.size());
     if (v.empty()) fail(cat(name, " is empty"));
     if (v[0] & 0x80) fail(cat(name, " is negative"));
     if (v.size() > 1 && v[0] == 0 && !(v[1] & 0x80)) fail(cat(name, " is not minimally encoded"));

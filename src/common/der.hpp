@@ -2,6 +2,11 @@
 // keys and ciphertexts use (single-octet tags, definite minimal lengths, minimal
 // non-negative INTEGERs). Anything else is std::invalid_argument, with a message
 // naming the element: "invalid DER signature: INTEGER s is not minimally encoded".
+//
+// The reader publishes (declassifies, for the constant-time check) what it branches on:
+// tags, length octets and INTEGER contents. Those are the structure of what pelmo reads
+// (in a private-key file too, whose only secret is an OCTET STRING's contents); every
+// INTEGER pelmo parses is public (versions, signature values, ciphertext points).
 #pragma once
 
 #include <cstddef>
@@ -10,6 +15,8 @@
 #include <string_view>
 
 #include <pelmo/types.hpp>
+
+#include "common/ct.hpp"
 
 namespace pelmo::detail::der {
 
@@ -29,7 +36,11 @@ class Reader {
 
     bool empty() const noexcept { return pos_ == data_.size(); }
     /// The tag of the next element, or 0 at the end.
-    std::uint8_t peek_tag() const noexcept { return empty() ? 0 : data_[pos_]; }
+    std::uint8_t peek_tag() const noexcept {
+        if (empty()) return 0;
+        ct::declassify(&data_[pos_], 1);
+        return data_[pos_];
+    }
     /// The contents of the next element, which must carry this tag.
     ByteView read(std::uint8_t tag, std::string_view name);
     /// A minimal non-negative INTEGER, as its magnitude without leading zero octets

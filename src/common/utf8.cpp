@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "common/ct.hpp"
+
 namespace pelmo::detail {
 
 std::size_t utf8_error_offset(std::string_view text) noexcept {
@@ -51,7 +53,35 @@ std::size_t utf8_error_offset(std::string_view text) noexcept {
     return std::string_view::npos;
 }
 
+bool is_valid_utf8_ct(std::string_view text) noexcept {
+    using ct::byte_in_range;
+    // The state after each byte: how many continuation bytes are still due, and the
+    // range the next one must lie in (narrower right after E0, ED, F0 and F4), all
+    // updated with masks.
+    int err = 0, need = 0, lo = 0x80, hi = 0xbf;
+    for (const char ch : text) {
+        const int c = static_cast<unsigned char>(ch);
+        const int cont = ~((need - 1) >> 8);  // -1 while a continuation byte is due
+        const int in_lo_hi = ~((c - lo) >> 8) & ~((hi - c) >> 8);
+        const int l1 = byte_in_range(c, 0x00, 0x7f), l2 = byte_in_range(c, 0xc2, 0xdf);
+        const int l3 = byte_in_range(c, 0xe0, 0xef), l4 = byte_in_range(c, 0xf0, 0xf4);
+        err |= (cont & ~in_lo_hi) | (~cont & ~(l1 | l2 | l3 | l4));
+        const int lead_need = (l2 & 1) | (l3 & 2) | (l4 & 3);
+        const int lead_lo = 0x80 ^ (byte_in_range(c, 0xe0, 0xe0) & (0xa0 ^ 0x80)) ^
+                            (byte_in_range(c, 0xf0, 0xf0) & (0x90 ^ 0x80));
+        const int lead_hi = 0xbf ^ (byte_in_range(c, 0xed, 0xed) & (0x9f ^ 0xbf)) ^
+                            (byte_in_range(c, 0xf4, 0xf4) & (0x8f ^ 0xbf));
+        need = (cont & (need - 1)) | (~cont & lead_need);
+        lo = (cont & 0x80) | (~cont & lead_lo);
+        hi = (cont & 0xbf) | (~cont & lead_hi);
+    }
+    std::uint64_t ok = ct::is_zero_mask(static_cast<std::uint64_t>(err | need) & 0xffff);
+    ct::declassify(&ok, sizeof ok);
+    return ok != 0;
+}
+
 void check_utf8(std::string_view text, std::string_view what) {
+    if (is_valid_utf8_ct(text)) return;
     const std::size_t at = utf8_error_offset(text);
     if (at != std::string_view::npos)
         throw std::invalid_argument("invalid UTF-8 at byte " + std::to_string(at) + " of " +

@@ -15,8 +15,9 @@
 
 namespace pelmo::detail {
 
-/// Overwrites n bytes at p with zeros; never optimised away.
-inline void secure_wipe(void* p, std::size_t n) noexcept {
+/// Overwrites n bytes at p with zeros; never optimised away. Always inlined, so that
+/// kernels compiled for other instruction sets use it without emitting a shared copy.
+inline __attribute__((always_inline)) void secure_wipe(void* p, std::size_t n) noexcept {
     if (n == 0) return;
     ::explicit_bzero(p, n);
     __asm__ __volatile__("" : : "r"(p) : "memory");

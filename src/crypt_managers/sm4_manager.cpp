@@ -10,6 +10,7 @@
 
 #include "common/hex.hpp"
 #include "common/utf8.hpp"
+#include "common/wipe.hpp"
 #include "sm4/modes.hpp"
 
 namespace pelmo::crypt_managers {
@@ -59,6 +60,11 @@ Bytes parse_spaced_hex(std::string_view text) {
 
 SM4Manager::SM4Manager() : sm4::CryptSM4(), key(bytes_of(kKey)), iv(bytes_of(kIv)) {}
 
+SM4Manager::~SM4Manager() {
+    detail::secure_wipe(key);
+    detail::secure_wipe(iv);
+}
+
 std::string SM4Manager::encrypt(std::string_view data) {
     sm4::CryptSM4 engine(sm4::SM4_ENCRYPT, padding_mode);
     engine.set_key(key, sm4::SM4_ENCRYPT);
@@ -73,10 +79,7 @@ std::string SM4Manager::decrypt(std::string_view data) {
     engine.set_key(key, sm4::SM4_DECRYPT);
     Bytes buf = parse_spaced_hex(data);
     // Decrypted in place; the plaintext is wiped from buf on every way out.
-    struct Wipe {
-        Bytes& b;
-        ~Wipe() { detail::sm4::wipe(b.data(), b.size()); }
-    } wipe_buf{buf};
+    const detail::WipeOnExit wipe_buf(buf);
     const std::size_t n = detail::sm4::cbc_decrypt_into(engine, iv, buf, buf.data());
     const std::string_view text(reinterpret_cast<const char*>(buf.data()), n);
     detail::check_utf8(text, "the decrypted text");

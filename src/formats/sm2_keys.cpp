@@ -1,4 +1,13 @@
 // SM2 keys as PKCS#8, SEC 1 and SubjectPublicKeyInfo, in DER and PEM.
+//
+// A private key never enters a big integer here: its digits or octets go into a
+// 32-byte array (the constant-time digit decoder, the constant-time encoder on the way
+// out), its range is checked with a borrow chain, and every buffer that held it is
+// wiped. In a private-key DER everything but the key's octets is public structure
+// (tags, lengths, version numbers, OIDs, the public key), which the readers publish
+// as they parse it; the key's octets stay secret.
+#include "formats/sm2_keys.hpp"
+
 #include <pelmo/crypt_managers.hpp>
 #include <pelmo/formats.hpp>
 #include <pelmo/sm2.hpp>
@@ -7,8 +16,13 @@
 #include <array>
 #include <stdexcept>
 
+#include "common/ct.hpp"
 #include "common/der.hpp"
 #include "common/hex.hpp"
+#include "common/wipe.hpp"
+#include "formats/pem.hpp"
+#include "sm2/curve/curve.hpp"
+#include "sm2/fast.hpp"
 
 namespace pelmo::formats {
 
@@ -20,32 +34,53 @@ namespace der = detail::der;
 constexpr std::array<std::uint8_t, 7> kOidEcPublicKey = {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01};
 constexpr std::array<std::uint8_t, 8> kOidSm2 = {0x2a, 0x81, 0x1c, 0xcf, 0x55, 0x01, 0x82, 0x2d};
 
+using Key32 = detail::sm2::curve::Bytes32;
+using detail::WipeOnExit;
+
+// OIDs and other structure compared here are public; the reader publishes them.
 bool equal(ByteView a, ByteView b) {
+    detail::ct::declassify(a.data(), a.size());
     return std::equal(a.begin(), a.end(), b.begin(), b.end());
 }
 
-// The curve numbers, parsed once from the recommended table.
+// The curve numbers of the public-key check, parsed once from the recommended table.
 struct CurveNumbers {
-    BigInt p, a, b, n;
+    BigInt p, a, b;
 };
 const CurveNumbers& curve() {
     static const CurveNumbers c = [] {
         const auto& t = sm2::default_ecc_table;
         return CurveNumbers{detail::parse_hex_int(t.at("p")), detail::parse_hex_int(t.at("a")),
-                            detail::parse_hex_int(t.at("b")), detail::parse_hex_int(t.at("n"))};
+                            detail::parse_hex_int(t.at("b"))};
     }();
     return c;
 }
 
-// A private key of 64 digits in [1, n - 1]; returns it in lower case.
-std::string checked_private_key(std::string_view hex) {
+// d in [1, n - 2]: with d = n - 1, 1 + d has no inverse mod n and no signature exists.
+// Constant time; only the outcome is published.
+void check_private_range(const Key32& d) {
+    Key32 n_minus_1 = detail::sm2::curve::kN;
+    n_minus_1[31] = static_cast<std::uint8_t>(n_minus_1[31] - 1);  // n ends in 0x23: no borrow
+    std::uint64_t ok = detail::ct::nonzero_mask(d) & detail::ct::less_mask(d, n_minus_1);
+    detail::ct::declassify(&ok, sizeof ok);
+    if (ok == 0) throw std::invalid_argument("SM2 private key out of range [1, n-2]");
+}
+
+// A private key of 64 hexadecimal digits (either case) into its octets, range-checked.
+void parse_private_key(std::string_view hex, Key32& d) {
     if (hex.size() != 64)
         throw std::invalid_argument("SM2 private key must be 64 hexadecimal digits, got " +
                                     std::to_string(hex.size()));
-    const BigInt d = detail::parse_hex_int(hex, "private key");
-    if (d < 1 || d >= curve().n)
-        throw std::invalid_argument("SM2 private key out of range [1, n-1]");
-    return detail::int_to_hex(d, 64);
+    detail::sm2::fast::parse_scalar(hex, d, "private key");
+    check_private_range(d);
+}
+
+// The lower-case digits of a checked private key.
+std::string checked_private_key(std::string_view hex) {
+    Key32 d{};
+    const WipeOnExit wipe_d(d);
+    parse_private_key(hex, d);
+    return detail::to_hex(d);
 }
 
 // A public key of 128 digits (or 130 with a leading "04") on the curve; returns x || y
@@ -68,7 +103,16 @@ std::string checked_public_key(std::string_view hex) {
 // d*G through the manager, whose key derivation runs in constant time.
 std::string derive_public_key(const std::string& private_key) {
     crypt_managers::SM2Manager manager(private_key);
+    const WipeOnExit wipe_copy(*manager.private_key);
     return manager.get_public_key();
+}
+
+// Buffers that will hold a private key: sized once for the largest key encoding, so
+// that no reallocation leaves a copy behind, and wiped by the caller.
+Bytes key_buffer() {
+    Bytes b;
+    b.reserve(256);
+    return b;
 }
 
 Bytes algorithm_identifier() {
@@ -99,6 +143,7 @@ void read_algorithm_identifier(der::Reader& outer) {
 
 std::string read_public_key_bits(der::Reader& r) {
     const ByteView bits = r.read(der::kBitString, "public key BIT STRING");
+    detail::ct::declassify(bits.data(), bits.size());  // a public key
     if (bits.size() != 66 || bits[0] != 0 || bits[1] != 0x04)
         r.fail("public key is not an uncompressed 256-bit point");
     return checked_public_key(detail::to_hex(bits.subspan(2)));
@@ -112,9 +157,10 @@ Sm2PrivateKey read_ec_private_key(ByteView data) {
     if (r.read_small_integer("version") != 1) r.fail("version is not 1");
     const ByteView d = r.read(der::kOctetString, "private key OCTET STRING");
     if (d.empty() || d.size() > 32) r.fail("private key is not 1 to 32 octets");
-    Bytes padded(32 - d.size(), 0);
-    padded.insert(padded.end(), d.begin(), d.end());
-    Sm2PrivateKey key{checked_private_key(detail::to_hex(padded)), {}};
+    Key32 padded{};
+    const WipeOnExit wipe_padded(padded);
+    std::copy(d.begin(), d.end(), padded.end() - static_cast<std::ptrdiff_t>(d.size()));
+    check_private_range(padded);
     std::optional<std::string> stored;
     if (!r.empty() && r.peek_tag() == der::kContext0) {
         der::Reader params(r.read(der::kContext0, "parameters"), "EC parameters");
@@ -127,36 +173,42 @@ Sm2PrivateKey read_ec_private_key(ByteView data) {
         pub.expect_end("the public key has extra elements");
     }
     r.expect_end("the EC private key has extra elements");
-    key.public_key = derive_public_key(key.private_key);
-    if (stored && *stored != key.public_key)
+    std::string hex = detail::to_hex(padded);
+    const WipeOnExit wipe_hex(hex);
+    std::string public_key = derive_public_key(hex);
+    if (stored && *stored != public_key)
         throw std::invalid_argument("stored SM2 public key does not match the private key");
-    return key;
+    return Sm2PrivateKey{std::move(hex), std::move(public_key)};
 }
 
 }  // namespace
 
 Bytes sm2_private_key_to_der(std::string_view private_key, std::string_view public_key) {
-    const std::string d = checked_private_key(private_key);
+    Key32 d{};
+    const WipeOnExit wipe_d(d);
+    parse_private_key(private_key, d);
     const std::string q = checked_public_key(public_key);
-    Bytes ec = {0x02, 0x01, 0x01};  // version 1
-    der::write(ec, der::kOctetString, detail::from_hex(d));
+    Bytes ec = key_buffer(), ec_seq = key_buffer(), info = key_buffer(), out = key_buffer();
+    const WipeOnExit wipe_ec(ec), wipe_ec_seq(ec_seq), wipe_info(info);
+    ec.insert(ec.end(), {0x02, 0x01, 0x01});  // version 1
+    der::write(ec, der::kOctetString, d);
     Bytes pub;
     der::write(pub, der::kBitString, public_key_bits(q));
     der::write(ec, der::kContext1, pub);
-    Bytes ec_seq;
     der::write(ec_seq, der::kSequence, ec);
 
-    Bytes info = {0x02, 0x01, 0x00};  // version 0
+    info.insert(info.end(), {0x02, 0x01, 0x00});  // version 0
     const Bytes alg = algorithm_identifier();
     info.insert(info.end(), alg.begin(), alg.end());
     der::write(info, der::kOctetString, ec_seq);
-    Bytes out;
     der::write(out, der::kSequence, info);
     return out;
 }
 
 std::string sm2_private_key_to_pem(std::string_view private_key, std::string_view public_key) {
-    return pem_encode(sm2_private_key_to_der(private_key, public_key), "PRIVATE KEY");
+    Bytes der = sm2_private_key_to_der(private_key, public_key);
+    const WipeOnExit wipe_der(der);
+    return pem_encode(der, "PRIVATE KEY");
 }
 
 Bytes sm2_public_key_to_der(std::string_view public_key) {
@@ -190,10 +242,17 @@ Sm2PrivateKey sm2_private_key_from_der(ByteView data) {
 
 Sm2PrivateKey sm2_private_key_from_pem(std::string_view pem) {
     // SEC 1 keys carry "EC PRIVATE KEY", or "SM2 PRIVATE KEY" as OpenSSL writes them.
-    for (const char* label : {"EC PRIVATE KEY", "SM2 PRIVATE KEY"})
-        if (pem.find("-----BEGIN " + std::string(label) + "-----") != std::string_view::npos)
-            return sm2_private_key_from_der(pem_decode(pem, label));
-    return sm2_private_key_from_der(pem_decode(pem, "PRIVATE KEY"));
+    const std::vector<std::string> labels = detail::pem::begin_labels(pem);
+    std::string_view label = "PRIVATE KEY";
+    for (std::string_view sec1 : {"EC PRIVATE KEY", "SM2 PRIVATE KEY"}) {
+        if (std::find(labels.begin(), labels.end(), sec1) != labels.end()) {
+            label = sec1;
+            break;
+        }
+    }
+    Bytes der = pem_decode(pem, label);
+    const WipeOnExit wipe_der(der);
+    return sm2_private_key_from_der(der);
 }
 
 std::string sm2_public_key_from_der(ByteView data) {
@@ -211,3 +270,14 @@ std::string sm2_public_key_from_pem(std::string_view pem) {
 }
 
 }  // namespace pelmo::formats
+
+namespace pelmo::detail::sm2_keys {
+
+formats::Sm2PrivateKey key_pair_from_hex(std::string_view private_key) {
+    std::string hex = formats::checked_private_key(private_key);
+    const WipeOnExit wipe_hex(hex);
+    std::string public_key = formats::derive_public_key(hex);
+    return formats::Sm2PrivateKey{std::move(hex), std::move(public_key)};
+}
+
+}  // namespace pelmo::detail::sm2_keys

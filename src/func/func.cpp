@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "common/ct.hpp"
 #include "common/hex.hpp"
 #include "common/random.hpp"
+#include "common/wipe.hpp"
 #include "func/padding.hpp"
 
 namespace pelmo::func {
@@ -100,10 +102,13 @@ std::string random_hex(std::int64_t x) {
     if (x <= 0) return {};
     const auto digits = static_cast<std::size_t>(x);
     Bytes raw((digits + 1) / 2);
+    const detail::WipeOnExit wipe_raw(raw);
     detail::random_bytes(raw);
+    // The digits are a secret (keys, nonces): marked so for the constant-time check,
+    // and still marked when they reach the caller.
+    detail::ct::classify(raw.data(), raw.size());
     std::string out = detail::to_hex(raw);
     out.resize(digits);
-    std::fill(raw.begin(), raw.end(), 0);
     return out;
 }
 

@@ -13,19 +13,6 @@ namespace {
 
 namespace cv = curve;
 
-// a < b for big-endian values, without branches: the borrow out of a - b.
-std::uint64_t ct_less_mask(const cv::Bytes32& a, const cv::Bytes32& b) {
-    int borrow = 0;
-    for (int i = 31; i >= 0; --i) borrow = ((a[i] - b[i] - borrow) >> 8) & 1;
-    return 0 - static_cast<std::uint64_t>(borrow);
-}
-
-std::uint64_t ct_nonzero_mask(const cv::Bytes32& a) {
-    std::uint64_t acc = 0;
-    for (std::uint8_t v : a) acc |= v;
-    return ~ct::is_zero_mask(acc);
-}
-
 std::string recommended_scalar(ScalarRange range) {
     // Below n - 1 (private keys) or below n (nonces), and not zero.
     cv::Bytes32 bound = cv::kN;
@@ -34,7 +21,7 @@ std::string recommended_scalar(ScalarRange range) {
     for (;;) {
         random_bytes(v);
         ct::classify(v.data(), v.size());
-        std::uint64_t ok = ct_nonzero_mask(v) & ct_less_mask(v, bound);
+        std::uint64_t ok = ct::nonzero_mask(v) & ct::less_mask(v, bound);
         ct::declassify(&ok, sizeof ok);  // a rejected draw reveals nothing of the kept one
         if (ok != 0) break;
     }

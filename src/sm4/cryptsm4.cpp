@@ -10,17 +10,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/wipe.hpp"
 #include "func/padding.hpp"
 #include "sm4/constants.hpp"
 #include "sm4/kernels/kernel.hpp"
 #include "sm4/modes.hpp"
 
 namespace pelmo::detail::sm4 {
-
-void wipe(std::uint8_t* p, std::size_t n) noexcept {
-    volatile std::uint8_t* v = p;
-    for (std::size_t i = 0; i < n; ++i) v[i] = 0;
-}
 
 namespace {
 
@@ -33,7 +29,7 @@ using pelmo::sm4::ZERO;
 struct Wiper {
     std::uint8_t* p;
     std::size_t n;
-    ~Wiper() { wipe(p, n); }
+    ~Wiper() { secure_wipe(p, n); }
 };
 
 [[noreturn]] void throw_partial_block(std::size_t n) {
@@ -86,7 +82,7 @@ std::size_t unpad_or_wipe(int padding_mode, std::uint8_t* out, std::size_t n) {
     try {
         return unpadded_size(padding_mode, ByteView(out, n));
     } catch (...) {
-        wipe(out, n);
+        secure_wipe(out, n);
         throw;
     }
 }
@@ -126,16 +122,32 @@ using detail::sm4::active_kernel;
 
 CryptSM4::CryptSM4(int direction, int padding) : mode(direction), padding_mode(padding) {}
 
+CryptSM4::~CryptSM4() {
+    detail::secure_wipe(sk);
+}
+
+CryptSM4::CryptSM4(CryptSM4&& other) noexcept : CryptSM4(other) {
+    detail::secure_wipe(other.sk);
+}
+
+CryptSM4& CryptSM4::operator=(CryptSM4&& other) noexcept {
+    if (this != &other) {
+        *this = other;
+        detail::secure_wipe(other.sk);
+    }
+    return *this;
+}
+
 void CryptSM4::set_key(ByteView key, int direction) {
     if (key.size() < 16)
         throw std::out_of_range("SM4 needs a 16-byte key, got " + std::to_string(key.size()) +
                                 " bytes");
     std::array<std::uint32_t, 32> rk;
+    const detail::WipeOnExit wipe_rk(rk);
     active_kernel().expand_key(key.data(), rk.data());
     if (direction == SM4_DECRYPT) std::reverse(rk.begin(), rk.end());
     sk = rk;
     mode = direction;
-    detail::sm4::wipe(reinterpret_cast<std::uint8_t*>(rk.data()), sizeof rk);
 }
 
 Bytes CryptSM4::one_round(std::span<const std::uint32_t> round_keys, ByteView in_put) const {

@@ -17,7 +17,4 @@ namespace pelmo::detail::sm4 {
 std::size_t cbc_decrypt_into(const pelmo::sm4::CryptSM4& engine, ByteView iv, ByteView in,
                              std::uint8_t* out);
 
-/// Overwrites bytes in a way the compiler cannot drop.
-void wipe(std::uint8_t* p, std::size_t n) noexcept;
-
 }  // namespace pelmo::detail::sm4

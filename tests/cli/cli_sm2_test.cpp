@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/der.hpp"
 #include "common/hex.hpp"
 #include "support/command.hpp"
 #include "support/random_input.hpp"
@@ -154,6 +155,52 @@ TEST_F(CliSm2, RecoverFindsTheSigner) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find(key.public_key), std::string::npos);
     EXPECT_EQ(r.out.size(), 2 * 129u);
+}
+
+TEST_F(CliSm2, KeyErrorsNameTheArgumentAndTheRangeNeverTheKey) {
+    // d = n - 1 (no signature exists with it) in every form the tool reads.
+    const std::string n1 = "fffffffeffffffffffffffffffffffff7203df6b21c6052b53bbf40939d54122";
+    pelmo::Bytes sec1 = {0x02, 0x01, 0x01}, der;
+    pelmo::detail::der::write(sec1, pelmo::detail::der::kOctetString, pelmo::detail::from_hex(n1));
+    pelmo::detail::der::write(der, pelmo::detail::der::kSequence, sec1);
+    d.write("n1.hex", "\n" + n1 + "\r\n");
+    d.write("n1.der", std::string(der.begin(), der.end()));
+    d.write("n1.pem", pelmo::formats::pem_encode(der, "EC PRIVATE KEY"));
+    const std::string range = ": SM2 private key out of range [1, n-2]\n";
+    // A mistyped key: one digit changed to a letter that is not one.
+    const std::string typo = n1.substr(0, 40) + "x" + n1.substr(41);
+    const std::string pub_typo = std::string(127, 'a') + "-";
+    const struct {
+        std::string args, err, secret;
+    } cases[] = {
+        {"sign --key " + n1, "pelmo: --key" + range, n1},
+        {"decrypt --key " + n1, "pelmo: --key" + range, n1},
+        {"pubkey --key " + n1, "pelmo: --key" + range, n1},
+        {"encrypt --pubkey " + n1, "pelmo: --pubkey" + range, n1},
+        {"sign --key " + q(d.path("n1.hex")), "pelmo: --key: " + d.path("n1.hex") + range, n1},
+        {"sign --key " + q(d.path("n1.der")), "pelmo: --key: " + d.path("n1.der") + range, n1},
+        {"pubkey --key " + q(d.path("n1.pem")), "pelmo: --key: " + d.path("n1.pem") + range, n1},
+        {"sign --key " + typo,
+         "pelmo: --key: not a key file, and not a hexadecimal key of 64 digits (64 characters)\n",
+         typo},
+        {"verify --sig x --pubkey " + pub_typo,
+         "pelmo: --pubkey: not a key file, and not a hexadecimal key of 64, 128 or 130 digits (128 "
+         "characters)\n",
+         pub_typo},
+        {"sign --key " + n1.substr(2),
+         "pelmo: --key: not a key file, and not a hexadecimal key of 64 digits (62 characters)\n",
+         n1},
+    };
+    for (const auto& c : cases) {
+        const auto r = run_command(pelmo_tool() + " sm2 " + c.args, "x");
+        EXPECT_EQ(r.status, 1) << c.args;
+        EXPECT_EQ(r.err, c.err) << c.args;
+        EXPECT_EQ(r.err.find(c.secret.substr(10, 16)), std::string::npos) << r.err;
+    }
+    // n - 2, the largest key, signs.
+    const std::string n2 = n1.substr(0, 63) + "1";
+    d.write("n2.hex", n2);
+    EXPECT_EQ(run_command(pelmo_tool() + " sm2 sign --key " + q(d.path("n2.hex")), "x").status, 0);
 }
 
 TEST_F(CliSm2, UsageAndBadFiles) {

@@ -1,21 +1,13 @@
 // SM4 with a secret key and secret data: key schedule, single blocks, ECB over many
-// blocks, CBC both ways (with the PKCS#7 check), under every table-free kernel that
-// valgrind can execute.
-//
-// valgrind 3.19 implements neither AVX-512 nor GFNI and hides them from CPUID, so under
-// valgrind the dispatch picks the AES-NI kernels; the GFNI kernel is built from the same
-// branch-free template (no lookups, no data-dependent control flow) but cannot be run
-// here. The portable kernel uses tables and is skipped: it is only chosen on CPUs
-// without AES-NI and GFNI, and its comment says it is not constant time.
+// blocks, CBC both ways (with the PKCS#7 check), under every kernel of ct_kernels.hpp.
 #include <pelmo/sm4.hpp>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "common/cpu.hpp"
 #include "ct_check.hpp"
-#include "sm4/kernels/kernel.hpp"
+#include "ct_kernels.hpp"
 
 namespace {
 
@@ -23,7 +15,6 @@ using pelmo::Bytes;
 using pelmo::ct_check::classify;
 using pelmo::ct_check::declassify;
 namespace sm4 = pelmo::sm4;
-namespace ksm4 = pelmo::detail::sm4;
 
 Bytes pattern(std::size_t n, unsigned seed) {
     Bytes b(n);
@@ -98,19 +89,7 @@ void run_all() {
 }
 
 PELMO_CT_CHECK_CASE(sm4_key_schedule_blocks_and_modes) {
-    int ran = 0;
-    for (ksm4::KernelId id :
-         {ksm4::KernelId::aesni_avx2, ksm4::KernelId::aesni, ksm4::KernelId::gfni_avx512}) {
-        pelmo::detail::set_cpu_feature_mask(~0u);
-        if (ksm4::kernel_by_id(id) == nullptr) continue;
-        pelmo::detail::set_cpu_feature_mask(ksm4::kernel_features(id));
-        std::printf("ct:   sm4 kernel %s\n", ksm4::active_kernel().name);
-        std::fflush(stdout);
-        run_all();
-        ++ran;
-    }
-    pelmo::detail::set_cpu_feature_mask(~0u);
-    if (ran == 0) std::printf("ct:   sm4 skipped: no table-free kernel on this CPU\n");
+    pelmo::ct_check::for_each_sm4_kernel(run_all);
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 
 #include "common/der.hpp"
 #include "common/hex.hpp"
+#include "formats/sm2_keys.hpp"
 #include "support/command.hpp"
 #include "support/random_input.hpp"
 
@@ -135,6 +137,85 @@ TEST(Sm2KeyFormats, BadInputIsRejected) {
     } catch (const std::invalid_argument& e) {
         EXPECT_NE(std::string(e.what()).find("curve is not SM2"), std::string::npos) << e.what();
     }
+}
+
+// SEC 1 ECPrivateKey { 1, d } and PKCS#8 around it, without a public key.
+Bytes sec1_der(const Bytes& d) {
+    namespace der = pelmo::detail::der;
+    Bytes body, out;
+    der::write_unsigned_integer(body, Bytes{1});
+    der::write(body, der::kOctetString, d);
+    der::write(out, der::kSequence, body);
+    return out;
+}
+Bytes pkcs8_der(const Bytes& d) {
+    namespace der = pelmo::detail::der;
+    const Bytes spki = fmt::sm2_public_key_to_der(kPub);
+    Bytes body, out;
+    der::write_unsigned_integer(body, Bytes{});
+    body.insert(body.end(), spki.begin() + 2, spki.begin() + 23);  // the AlgorithmIdentifier
+    der::write(body, der::kOctetString, sec1_der(d));
+    der::write(out, der::kSequence, body);
+    return out;
+}
+
+TEST(Sm2KeyFormats, PrivateKeyRangeIsOneToNMinusTwoEverywhere) {
+    const struct {
+        std::string d;
+        bool ok;
+    } cases[] = {
+        {std::string(64, '0'), false},
+        {std::string(63, '0') + "1", true},
+        {"FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54121", true},   // n - 2
+        {"fffffffeffffffffffffffffffffffff7203df6b21c6052b53bbf40939d54122", false},  // n - 1
+        {"fffffffeffffffffffffffffffffffff7203df6b21c6052b53bbf40939d54123", false},  // n
+        {"fffffffeffffffffffffffffffffffff7203df6b21c6052b53bbf40939d54124", false},  // n + 1
+        {"ffffffff00000000000000000000000000000000000000000000000000000000", false},
+        {std::string(64, 'f'), false},
+        {kPriv, true},
+    };
+    for (const auto& c : cases) {
+        std::string lower = c.d;
+        for (auto& ch : lower) ch = static_cast<char>(std::tolower(ch));
+        const Bytes d = pelmo::detail::from_hex(c.d);
+        const std::string pub =
+            c.ok ? pelmo::crypt_managers::SM2Manager(lower).get_public_key() : kPub;
+        const std::function<fmt::Sm2PrivateKey()> importers[] = {
+            [&] { return fmt::sm2_private_key_from_der(sec1_der(d)); },
+            [&] { return fmt::sm2_private_key_from_der(pkcs8_der(d)); },
+            [&] {
+                return fmt::sm2_private_key_from_pem(
+                    fmt::pem_encode(sec1_der(d), "EC PRIVATE KEY"));
+            },
+            [&] {
+                return fmt::sm2_private_key_from_pem(
+                    fmt::pem_encode(sec1_der(d), "SM2 PRIVATE KEY"));
+            },
+            [&] {
+                return fmt::sm2_private_key_from_pem(fmt::pem_encode(pkcs8_der(d), "PRIVATE KEY"));
+            },
+            [&] { return pelmo::detail::sm2_keys::key_pair_from_hex(c.d); },
+            [&] { return fmt::sm2_private_key_from_der(fmt::sm2_private_key_to_der(c.d, pub)); },
+            [&] { return fmt::sm2_private_key_from_pem(fmt::sm2_private_key_to_pem(c.d, pub)); },
+        };
+        for (std::size_t i = 0; i < std::size(importers); ++i) {
+            SCOPED_TRACE(c.d + " importer " + std::to_string(i));
+            try {
+                const fmt::Sm2PrivateKey key = importers[i]();
+                EXPECT_TRUE(c.ok);
+                EXPECT_EQ(key.private_key, lower);
+                EXPECT_EQ(key.public_key, pub);
+            } catch (const std::invalid_argument& e) {
+                EXPECT_FALSE(c.ok) << e.what();
+                // The message names the range, never the key.
+                EXPECT_STREQ(e.what(), "SM2 private key out of range [1, n-2]");
+            }
+        }
+    }
+    // Fewer than 32 octets in a SEC 1 key are the same number.
+    EXPECT_EQ(fmt::sm2_private_key_from_der(sec1_der({0x01})).private_key,
+              std::string(63, '0') + "1");
+    EXPECT_THROW(fmt::sm2_private_key_from_der(sec1_der({0x00})), std::invalid_argument);
 }
 
 TEST(Sm2CiphertextFormat, RoundTripsAndLayouts) {

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <new>
 #include <stdexcept>
 
 #include "common/hex.hpp"
@@ -41,6 +43,35 @@ TEST(CryptSm4Key, DefaultsAndZeroRoundKeys) {
     const sm4::CryptSM4 d(sm4::SM4_DECRYPT, sm4::ZERO);
     EXPECT_EQ(d.mode, sm4::SM4_DECRYPT);
     EXPECT_EQ(d.padding_mode, sm4::ZERO);
+}
+
+TEST(CryptSm4Key, RoundKeysAreWipedOnDestructionAndTakenByMoves) {
+    using RoundKeys = std::array<std::uint32_t, 32>;
+    const RoundKeys zero{};
+    const sm4::CryptSM4 original = engine(sm4::SM4_DECRYPT, sm4::ZERO);
+    ASSERT_NE(original.sk, zero);
+    // Copies share the round keys; moves take them and leave zeros behind.
+    sm4::CryptSM4 copy(original);
+    EXPECT_EQ(copy.sk, original.sk);
+    EXPECT_EQ(copy.padding_mode, sm4::ZERO);
+    sm4::CryptSM4 moved(std::move(copy));
+    EXPECT_EQ(moved.sk, original.sk);
+    EXPECT_EQ(copy.sk, zero);  // NOLINT(bugprone-use-after-move): the move wipes
+    sm4::CryptSM4 assigned;
+    assigned = std::move(moved);
+    EXPECT_EQ(assigned.sk, original.sk);
+    EXPECT_EQ(assigned.mode, sm4::SM4_DECRYPT);
+    EXPECT_EQ(moved.sk, zero);  // NOLINT(bugprone-use-after-move)
+    copy = assigned;
+    EXPECT_EQ(copy.sk, original.sk);
+
+    // An engine destroyed in place leaves zeros where its round keys were.
+    alignas(sm4::CryptSM4) unsigned char storage[sizeof(sm4::CryptSM4)];
+    auto* c = new (storage) sm4::CryptSM4(original);
+    const auto* where = reinterpret_cast<const unsigned char*>(c->sk.data());
+    c->~CryptSM4();
+    EXPECT_TRUE(
+        std::all_of(where, where + sizeof(RoundKeys), [](unsigned char b) { return b == 0; }));
 }
 
 TEST(CryptSm4Key, DecryptionKeysAreTheEncryptionKeysReversed) {

@@ -10,6 +10,7 @@ namespace {
 
 using pelmo::detail::check_utf8;
 using pelmo::detail::is_valid_utf8;
+using pelmo::detail::is_valid_utf8_ct;
 using pelmo::detail::utf8_error_offset;
 constexpr auto npos = std::string_view::npos;
 
@@ -52,6 +53,44 @@ TEST(Utf8, EveryTwoByteSequenceAgreesWithTheRanges) {
             const char s[2] = {static_cast<char>(a), static_cast<char>(b)};
             const bool expect = a >= 0xc2 && a <= 0xdf && b >= 0x80 && b <= 0xbf;
             ASSERT_EQ(is_valid_utf8(std::string_view(s, 2)), expect) << a << " " << b;
+        }
+    }
+}
+
+TEST(Utf8, ConstantTimeVerdictAgreesEverywhere) {
+    // Every string of up to two bytes, and of three bytes with a non-ASCII lead.
+    const auto agree = [](std::string_view s) {
+        ASSERT_EQ(is_valid_utf8_ct(s), is_valid_utf8(s)) << ::testing::PrintToString(s);
+    };
+    agree("");
+    for (unsigned a = 0; a < 0x100; ++a) {
+        for (unsigned b = 0; b < 0x100; ++b) {
+            const char s[3] = {static_cast<char>(a), static_cast<char>(b), 0};
+            agree(std::string_view(s, 1));
+            agree(std::string_view(s, 2));
+            if (a < 0xc0) continue;
+            for (unsigned c = 0; c < 0x100; ++c) {
+                const char t[3] = {static_cast<char>(a), static_cast<char>(b),
+                                   static_cast<char>(c)};
+                agree(std::string_view(t, 3));
+            }
+        }
+    }
+    // Four-byte leads with every boundary of the later bytes, and mutated long texts.
+    const unsigned edges[] = {0x00, 0x7f, 0x80, 0x8f, 0x90, 0x9f, 0xa0, 0xbf, 0xc0, 0xff};
+    for (unsigned a = 0xe0; a <= 0xf5; ++a)
+        for (unsigned b : edges)
+            for (unsigned c : edges)
+                for (unsigned d : edges)
+                    agree(std::string{static_cast<char>(a), static_cast<char>(b),
+                                      static_cast<char>(c), static_cast<char>(d)});
+    const std::string text = "SM4算法，对称加解密 🙂 plain ASCII \xc3\xa9";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        for (unsigned v : edges) {
+            std::string t = text;
+            t[i] = static_cast<char>(v);
+            agree(t);
+            agree(t.substr(0, i));
         }
     }
 }

@@ -12,6 +12,7 @@
 
 #include "commands.hpp"
 #include "common/hex.hpp"
+#include "common/wipe.hpp"
 #include "io.hpp"
 
 namespace pelmo::cli {
@@ -28,14 +29,13 @@ using Opts = std::shared_ptr<Sm2Options>;
 int run_keygen(const Sm2Options& o) {
     crypt_managers::SM2Manager manager;
     const std::string pub = manager.get_public_key();
-    const std::string priv = manager.get_private_key();
+    std::string priv = manager.get_private_key();
+    const detail::WipeOnExit wipe_priv(priv), wipe_copy(*manager.private_key);
     Output out(o.out);
-    if (o.hex) {
-        out.write(priv + "\n");
-        if (o.pubout.empty()) out.write(pub + "\n");
-    } else {
-        out.write(formats::sm2_private_key_to_pem(priv, pub));
-    }
+    std::string text = o.hex ? priv + "\n" : formats::sm2_private_key_to_pem(priv, pub);
+    const detail::WipeOnExit wipe_text(text);
+    out.write(text);
+    if (o.hex && o.pubout.empty()) out.write(pub + "\n");
     if (!o.pubout.empty()) {
         Output pubout(o.pubout);
         pubout.write(o.hex ? pub + "\n" : formats::sm2_public_key_to_pem(pub));
@@ -46,7 +46,7 @@ int run_keygen(const Sm2Options& o) {
 }
 
 int run_pubkey(const Sm2Options& o) {
-    const std::string pub = load_public_key(o.key);
+    const std::string pub = load_public_key(o.key, "--key");
     Output out(o.out);
     out.write(o.hex ? pub + "\n" : formats::sm2_public_key_to_pem(pub));
     out.commit();
@@ -54,7 +54,8 @@ int run_pubkey(const Sm2Options& o) {
 }
 
 int run_sign(const Sm2Options& o) {
-    const formats::Sm2PrivateKey key = load_private_key(o.key);
+    formats::Sm2PrivateKey key = load_private_key(o.key, "--key");
+    const detail::WipeOnExit wipe_key(key.private_key);
     const Bytes data = Input(o.file).read_all();
     const sm2::CryptSM2 engine(key.private_key, key.public_key, sm2::default_ecc_table, 0, !o.raw);
     std::optional<std::string> sig;
@@ -71,7 +72,7 @@ int run_sign(const Sm2Options& o) {
 }
 
 int run_verify(const Sm2Options& o) {
-    const std::string pub = load_public_key(o.pubkey);
+    const std::string pub = load_public_key(o.pubkey, "--pubkey");
     const std::string sig_bytes = read_file(o.sig);
     const Bytes data = Input(o.file).read_all();
     // A raw signature is 128 hexadecimal digits (and maybe a recovery byte); anything
@@ -98,7 +99,7 @@ int layout_mode(const std::string& format) {
 }
 
 int run_encrypt(const Sm2Options& o) {
-    const std::string pub = load_public_key(o.pubkey);
+    const std::string pub = load_public_key(o.pubkey, "--pubkey");
     const Bytes data = Input(o.in).read_all();
     if (data.empty()) throw std::invalid_argument("SM2 cannot encrypt an empty message");
     const int mode = layout_mode(o.format);
@@ -113,7 +114,8 @@ int run_encrypt(const Sm2Options& o) {
 }
 
 int run_decrypt(const Sm2Options& o) {
-    const formats::Sm2PrivateKey key = load_private_key(o.key);
+    formats::Sm2PrivateKey key = load_private_key(o.key, "--key");
+    const detail::WipeOnExit wipe_key(key.private_key);
     Bytes data = Input(o.in).read_all();
     const int mode = layout_mode(o.format);
     if (o.format == "asn1") data = formats::sm2_ciphertext_from_asn1(data, mode);

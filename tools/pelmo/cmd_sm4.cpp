@@ -10,7 +10,7 @@
 #include <pelmo/sm4.hpp>
 
 #include "commands.hpp"
-#include "common/hex.hpp"
+#include "common/wipe.hpp"
 #include "io.hpp"
 #include "sm4/kernels/kernel.hpp"
 
@@ -30,14 +30,6 @@ const std::map<std::string, int> kPaddings = {{"none", s4::NoPadding},
                                               {"iso9797m2", s4::ISO9797M2},
                                               {"pkcs7", s4::PKCS7},
                                               {"pboc", s4::PBOC}};
-
-Bytes parse_hex_arg(const std::string& text, const char* what, std::size_t want) {
-    Bytes b = detail::from_hex(text);
-    if (b.size() != want)
-        throw std::invalid_argument(std::string(what) + " must be " + std::to_string(want) +
-                                    " bytes (" + std::to_string(2 * want) + " hexadecimal digits)");
-    return b;
-}
 
 // The message goes through in chunks. Whole chunks (a multiple of the block size,
 // never the last) run on the library's block kernel with the engine's round keys,
@@ -91,11 +83,12 @@ class ChunkCipher {
 };
 
 int run_sm4(const Sm4Options& o) {
-    const Bytes key = parse_hex_arg(o.key, "--key", 16);
+    Bytes key = hex_key_argument(o.key, "--key", 16);
+    const detail::WipeOnExit wipe_key(key);
     const bool cbc = o.mode == "cbc";
     if (cbc && o.iv.empty()) throw UsageError("--iv is required in CBC mode");
     if (!cbc && !o.iv.empty()) throw UsageError("--iv is only used in CBC mode");
-    Bytes iv = cbc ? parse_hex_arg(o.iv, "--iv", 16) : Bytes{};
+    Bytes iv = cbc ? hex_key_argument(o.iv, "--iv", 16) : Bytes{};
     const int padding = kPaddings.at(o.padding);
 
     Input in(o.in);

@@ -14,6 +14,8 @@
 #include <pelmo/formats.hpp>
 #include <pelmo/types.hpp>
 
+#include "keys.hpp"
+
 namespace pelmo::cli {
 
 /// The size in which the commands stream a file: a multiple of every block size
@@ -143,18 +145,5 @@ class Progress {
 
 /// The whole content of a file (binary).
 std::string read_file(const std::string& path);
-
-/// A private key from a PEM or DER file (PKCS#8 or SEC 1), a file holding the
-/// hexadecimal key, or the hexadecimal text itself.
-formats::Sm2PrivateKey load_private_key(const std::string& key_arg);
-/// A public key from a PEM or DER file (SubjectPublicKeyInfo), a private-key file
-/// (its public half), a file holding the hexadecimal key, or the hexadecimal text.
-std::string load_public_key(const std::string& key_arg);
-
-/// Text with leading and trailing white space removed.
-std::string trim(const std::string& s);
-
-/// True when s is non-empty and all hexadecimal digits (either case).
-bool is_hex(const std::string& s);
 
 }  // namespace pelmo::cli

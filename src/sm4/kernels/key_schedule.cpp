@@ -1,4 +1,5 @@
 // The SM4 key schedule, on top of a kernel's S-box.
+#include "common/wipe.hpp"
 #include "sm4/constants.hpp"
 #include "sm4/kernels/kernel.hpp"
 
@@ -19,8 +20,7 @@ void expand_key_with(std::uint32_t (*tau)(std::uint32_t) noexcept, const std::ui
         k[i & 3] ^= linear_l_key(tau(t));
         rk[i] = k[i & 3];
     }
-    volatile std::uint32_t* wipe = k;
-    for (int i = 0; i < 4; ++i) wipe[i] = 0;
+    secure_wipe(k, sizeof k);
 }
 
 }  // namespace pelmo::detail::sm4

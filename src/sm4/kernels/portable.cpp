@@ -6,6 +6,7 @@
 // of such lookups.
 #include <array>
 
+#include "common/wipe.hpp"
 #include "sm4/constants.hpp"
 #include "sm4/kernels/kernel.hpp"
 
@@ -70,18 +71,19 @@ void ecb(const std::uint32_t rk[32], const std::uint8_t* in, std::uint8_t* out,
 
 void cbc_encrypt(const std::uint32_t rk[32], std::uint8_t iv[16], const std::uint8_t* in,
                  std::uint8_t* out, std::size_t n) noexcept {
+    std::uint8_t t[16];  // plaintext ^ chaining value: wiped afterwards
     for (std::size_t i = 0; i < n; ++i, in += 16, out += 16) {
-        std::uint8_t t[16];
         for (int j = 0; j < 16; ++j) t[j] = static_cast<std::uint8_t>(in[j] ^ iv[j]);
         block(rk, t, out);
         for (int j = 0; j < 16; ++j) iv[j] = out[j];
     }
+    secure_wipe(t, sizeof t);
 }
 
 void cbc_decrypt(const std::uint32_t rk[32], std::uint8_t iv[16], const std::uint8_t* in,
                  std::uint8_t* out, std::size_t n) noexcept {
+    std::uint8_t c[16], p[16];  // p, plaintext ^ the previous ciphertext: wiped afterwards
     for (std::size_t i = 0; i < n; ++i, in += 16, out += 16) {
-        std::uint8_t c[16], p[16];
         for (int j = 0; j < 16; ++j) c[j] = in[j];  // in may be out
         block(rk, c, p);
         for (int j = 0; j < 16; ++j) {
@@ -89,6 +91,7 @@ void cbc_decrypt(const std::uint32_t rk[32], std::uint8_t iv[16], const std::uin
             iv[j] = c[j];
         }
     }
+    secure_wipe(p, sizeof p);
 }
 
 }  // namespace

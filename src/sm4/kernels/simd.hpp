@@ -27,6 +27,7 @@
 
 #include <immintrin.h>
 
+#include "common/wipe.hpp"
 #include "sm4/affine.hpp"
 
 #ifndef PELMO_SM4_TARGET
@@ -45,10 +46,7 @@ struct DomainKeys {
     DomainKeys() = default;
     DomainKeys(const DomainKeys&) = delete;
     DomainKeys& operator=(const DomainKeys&) = delete;
-    ~DomainKeys() {
-        volatile std::uint32_t* v = k;
-        for (int i = 0; i < 32; ++i) v[i] = 0;
-    }
+    ~DomainKeys() { secure_wipe(k, sizeof k); }
 };
 
 /// One round for G independent groups: x0 ^= L(S(x1 ^ x2 ^ x3 ^ rk)), in the domain.
@@ -165,8 +163,7 @@ PELMO_SM4_TARGET inline void drive(Job& job, const std::uint8_t* in, std::uint8_
         std::memcpy(buf, in, 16 * n);
         job.template run<1>(buf, buf);
         std::memcpy(out, buf, 16 * n);
-        volatile std::uint8_t* wipe = buf;
-        for (std::size_t i = 0; i < sizeof buf; ++i) wipe[i] = 0;
+        secure_wipe(buf, sizeof buf);
     }
 }
 
