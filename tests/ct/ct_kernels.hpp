@@ -1,5 +1,5 @@
 // The SM4 kernels the constant-time check runs: every table-free kernel that this CPU
-// and valgrind execute, each forced through the CPU feature mask.
+// and valgrind execute, each forced through PELMO_SM4_KERNEL.
 //
 // valgrind 3.19, probed on an AVX-512 + GFNI CPU: it executes AES-NI in SSE encoding and
 // AVX2 with VEX-encoded AES-NI, so the aesni and aesni_avx2 kernels run under it. It
@@ -12,9 +12,11 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "common/cpu.hpp"
 #include "sm4/kernels/kernel.hpp"
+#include "support/kernels.hpp"
 
 namespace pelmo::ct_check {
 
@@ -25,19 +27,18 @@ int for_each_sm4_kernel(Run run) {
     int ran = 0;
     for (ksm4::KernelId id :
          {ksm4::KernelId::aesni_avx2, ksm4::KernelId::aesni, ksm4::KernelId::gfni_avx512}) {
-        pelmo::detail::set_cpu_feature_mask(~0u);
         if (ksm4::kernel_by_id(id) == nullptr) {
             std::printf("ct:   sm4 kernel %s: not run (not offered here)\n",
                         ksm4::kernel_of(id).name);
             continue;
         }
-        pelmo::detail::set_cpu_feature_mask(ksm4::kernel_features(id));
+        const pelmo::test::ScopedKernel force("PELMO_SM4_KERNEL", ksm4::kernel_of(id).name);
+        if (ksm4::active_kernel().name != ksm4::kernel_of(id).name) std::abort();
         std::printf("ct:   sm4 kernel %s\n", ksm4::active_kernel().name);
         std::fflush(stdout);
         run();
         ++ran;
     }
-    pelmo::detail::set_cpu_feature_mask(~0u);
     if (ran == 0) std::printf("ct:   sm4 skipped: no table-free kernel on this CPU\n");
     return ran;
 }
