@@ -44,7 +44,9 @@ class CryptSM2 {
     std::optional<std::string> _convert_jacb_to_nor(std::string_view Point) const;
     /// Verifies a signature of data (data is the integer e, not hashed).
     bool verify(std::string_view Sign, ByteView data) const;
-    /// Signs data (taken as the integer e) with the scalar K.
+    /// Signs data (taken as the integer e) with the scalar K. No value when r = 0,
+    /// r + K = n or s = 0, and when the private key d lies outside [1, n - 2] (so that
+    /// 1 + d has an inverse mod n): a missing signature rather than an invalid one.
     std::optional<std::string> sign(ByteView data, std::string_view K) const;
     /// Encrypts to public_key; no value when the key stream is zero.
     std::optional<Bytes> encrypt(ByteView data) const;

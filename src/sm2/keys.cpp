@@ -5,6 +5,7 @@
 #include "common/ct.hpp"
 #include "common/hex.hpp"
 #include "common/random.hpp"
+#include "common/wipe.hpp"
 #include "sm2/fast.hpp"
 
 namespace pelmo::detail::sm2 {
@@ -13,34 +14,17 @@ namespace {
 
 namespace cv = curve;
 
-// a < b for big-endian values, without branches: the borrow out of a - b.
-std::uint64_t ct_less_mask(const cv::Bytes32& a, const cv::Bytes32& b) {
-    int borrow = 0;
-    for (int i = 31; i >= 0; --i) borrow = ((a[i] - b[i] - borrow) >> 8) & 1;
-    return 0 - static_cast<std::uint64_t>(borrow);
-}
-
-std::uint64_t ct_nonzero_mask(const cv::Bytes32& a) {
-    std::uint64_t acc = 0;
-    for (std::uint8_t v : a) acc |= v;
-    return ~ct::is_zero_mask(acc);
-}
-
 std::string recommended_scalar(ScalarRange range) {
-    // Below n - 1 (private keys) or below n (nonces), and not zero.
-    cv::Bytes32 bound = cv::kN;
-    if (range == ScalarRange::private_key) bound[31] = static_cast<std::uint8_t>(bound[31] - 1);
     cv::Bytes32 v;
+    const WipeOnExit wipe{v};
     for (;;) {
         random_bytes(v);
         ct::classify(v.data(), v.size());
-        std::uint64_t ok = ct_nonzero_mask(v) & ct_less_mask(v, bound);
+        std::uint64_t ok = fast::in_range_mask(v, range);
         ct::declassify(&ok, sizeof ok);  // a rejected draw reveals nothing of the kept one
         if (ok != 0) break;
     }
-    std::string out = to_hex(v);
-    v.fill(0);
-    return out;
+    return to_hex(v);
 }
 
 std::string generic_scalar(const Curve& c, ScalarRange range) {
@@ -68,15 +52,18 @@ std::string random_scalar_hex(const Curve& c, ScalarRange range) {
 std::string public_key_of(const pelmo::sm2::CryptSM2& engine, std::string_view d) {
     const Curve& c = EngineAccess::curve(engine);
     std::optional<std::string> Q;
-    if (c.recommended && !d.empty() && d.size() <= 64) {
-        const auto G = fast::parse_point(c.entry("g"));
+    bool done = false;
+    if (c.recommended) {
         cv::Bytes32 k;
-        fast::parse_scalar(d, k, "private key");
-        if (const auto P = fast::kg(k, *G)) Q = fast::format_point(*P);
-        k.fill(0);
-    } else {
-        Q = engine._kg(parse_hex_int(d, "private key"), c.entry("g"));
+        const WipeOnExit wipe{k};
+        if (fast::parse_scalar(d, k, "private key")) {
+            const auto G = fast::parse_point(c.entry("g"));
+            if (const auto P = fast::kg(k, *G)) Q = fast::format_point(*P);
+            done = true;
+        }
     }
+    // Any other table, or a value of more than 256 bits: the generic path (variable time).
+    if (!done) Q = engine._kg(parse_hex_int(d, "private key"), c.entry("g"));
     if (!Q) throw std::invalid_argument("the private key gives the point at infinity");
     ct::declassify(Q->data(), Q->size());  // a public key
     return *Q;

@@ -1,5 +1,8 @@
-// Secrets as the library keeps them: wipes observable in an object's own storage once
-// it is destroyed in place, and the key-derivation function's length limit.
+// Secrets as the library keeps them: private keys of any text length on the manager,
+// wipes observable in an object's own storage once it is destroyed in place, and the
+// key-derivation function's length limit.
+#include <pelmo/crypt_managers.hpp>
+#include <pelmo/sm2.hpp>
 #include <pelmo/sm3.hpp>
 
 #include <gtest/gtest.h>
@@ -12,11 +15,19 @@
 #include <string>
 
 #include "sm2/kdf.hpp"
+#include "sm2_test_util.hpp"
 #include "sm3/kdf.hpp"
 
 namespace {
 
+using namespace pelmo::test::sm2;
 using pelmo::Bytes;
+using pelmo::crypt_managers::SM2Manager;
+
+const std::string kD = "3945208f7b2144b13f36e38ac6d39f95889393692860b51a42fb81ef4df7c5b8";
+const std::string kPub =
+    "09f9df311e5421a150dd7d161e4bc5c672179fad1833fc076bb08ff356f35020"
+    "ccea490ce26775a52dc6ea718cc1aa600aed05fbf35e084a6632f6072da9ad13";
 
 // Whether the n bytes at p hold the octets of text.
 bool contains(const unsigned char* p, std::size_t n, std::string_view text) {
@@ -32,6 +43,22 @@ struct Storage {
     T& object() { return *std::launder(reinterpret_cast<T*>(bytes)); }
     bool contains(std::string_view text) const { return ::contains(bytes, sizeof bytes, text); }
 };
+
+TEST(Sm2Secrets, ManagerKeysOfAnyLengthByValue) {
+    // "00" || d and "0" || d are d; 2^256 + d takes the generic path, whose _kg reads
+    // 256 bits: the same public key, and no signature (the value is n or more).
+    for (const std::string& d : {"00" + kD, "0" + upper(kD), "1" + kD}) {
+        SM2Manager m(d);
+        EXPECT_EQ(m.get_public_key(), kPub) << d;
+        EXPECT_EQ(m.get_private_key(), d);
+        const auto sig = m.signature("text");
+        EXPECT_EQ(sig.has_value(), d[0] == '0') << d;
+        EXPECT_TRUE(!sig || m.validate(*sig, "text"));
+    }
+    SM2Manager out_of_range(hex64(N() - 1));
+    out_of_range.public_key = kPub;
+    EXPECT_EQ(out_of_range.signature("text"), std::nullopt);
+}
 
 TEST(Sm2Secrets, Sm3HasherDestroyedInPlaceIsZero) {
     // 100 bytes: one block into the chaining state, 36 buffered.

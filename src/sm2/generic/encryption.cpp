@@ -1,8 +1,8 @@
 // SM2 encryption on any curve table, step by step on the engine's hexadecimal texts:
 // C1 and the shared point come from the double-and-add of _kg, and C1, C2 and C3 are
 // cut from and joined as text, so that tables with odd coordinate widths behave as
-// the texts dictate. The recommended curve takes this path only for keys of more than
-// 64 digits.
+// the texts dictate, in variable time (GMP). The recommended curve takes this path
+// only for a key or k whose value exceeds 256 bits.
 #include <stdexcept>
 
 #include <pelmo/sm3.hpp>
