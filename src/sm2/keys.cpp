@@ -39,8 +39,10 @@ std::string generic_scalar(const Curve& c, ScalarRange range) {
         mpz_import(v.get_mpz_t(), raw.size(), 1, 1, 1, 0, raw.data());
         if (v >= 1 && v <= bound) break;
     }
-    std::fill(raw.begin(), raw.end(), 0);
-    return int_to_hex(v, c.para_len);
+    secure_wipe(raw);
+    std::string out = int_to_hex(v, c.para_len);
+    secure_wipe(mpz_limbs_modify(v.get_mpz_t(), 0), mpz_size(v.get_mpz_t()) * sizeof(mp_limb_t));
+    return out;
 }
 
 }  // namespace
