@@ -29,10 +29,15 @@ class CryptSM2 {
     /// mode is the ciphertext layout (0: C1C2C3, 1: C1C3C2), asn1 selects DER signatures.
     CryptSM2(std::optional<std::string> private_key, std::optional<std::string> public_key,
              const EccTable& ecc_table = default_ecc_table, int mode = 0, bool asn1 = false);
-    // Copies share the parsed, immutable curve table; a move copies too, so that no
-    // engine is ever left without its table.
-    CryptSM2(const CryptSM2&) = default;
-    CryptSM2& operator=(const CryptSM2&) = default;
+    // Copies share the parsed, immutable curve table. A move takes the keys and leaves
+    // the source without them (no private key, no public key) but with its table, mode
+    // and asn1: still a usable engine. Assignment wipes the private key it replaces.
+    CryptSM2(const CryptSM2& other);
+    CryptSM2(CryptSM2&& other) noexcept;
+    CryptSM2& operator=(const CryptSM2& other);
+    CryptSM2& operator=(CryptSM2&& other) noexcept;
+    /// Wipes the private key's text (every byte its string holds) before freeing it.
+    ~CryptSM2();
 
     /// k * Point as affine point text, or no value at infinity.
     std::optional<std::string> _kg(const BigInt& k, std::string_view Point) const;
@@ -44,7 +49,9 @@ class CryptSM2 {
     std::optional<std::string> _convert_jacb_to_nor(std::string_view Point) const;
     /// Verifies a signature of data (data is the integer e, not hashed).
     bool verify(std::string_view Sign, ByteView data) const;
-    /// Signs data (taken as the integer e) with the scalar K.
+    /// Signs data (taken as the integer e) with the scalar K. No value when r = 0,
+    /// r + K = n or s = 0, and when the private key d lies outside [1, n - 2] (so that
+    /// 1 + d has an inverse mod n): a missing signature rather than an invalid one.
     std::optional<std::string> sign(ByteView data, std::string_view K) const;
     /// Encrypts to public_key; no value when the key stream is zero.
     std::optional<Bytes> encrypt(ByteView data) const;

@@ -33,7 +33,8 @@ std::string sm3_hash(ByteView msg);
 
 /// The SM2 key-derivation function over the octets that the hexadecimal text z spells
 /// (either case; a bad digit or odd length is std::invalid_argument), with a 32-bit
-/// big-endian counter from 1: 2*klen lower-case digits ("" for klen <= 0).
+/// big-endian counter from 1: 2*klen lower-case digits ("" for klen <= 0). The counter
+/// covers at most 32 * (2^32 - 1) bytes: a longer klen is std::invalid_argument.
 std::string sm3_kdf(std::string_view z, std::int64_t klen);
 
 /// Incremental SM3: feed any number of update() calls, read the digest at any point.
@@ -48,6 +49,11 @@ class SM3 {
     using Digest = std::array<std::uint8_t, digest_size>;
 
     SM3() noexcept { reset(); }
+    SM3(const SM3&) noexcept = default;
+    SM3& operator=(const SM3&) noexcept = default;
+    /// Zeros the chaining state and the buffered bytes, which derive from the message
+    /// (a shared secret, when the hasher serves a key derivation).
+    ~SM3();
 
     /// Starts a new message.
     void reset() noexcept;

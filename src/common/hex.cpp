@@ -1,10 +1,12 @@
 #include "common/hex.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <stdexcept>
 
 #include "common/ct.hpp"
+#include "common/wipe.hpp"
 
 namespace pelmo::detail {
 
@@ -118,16 +120,23 @@ Bytes from_hex(std::string_view hex) {
 BigInt parse_hex_int(std::string_view hex, std::string_view what) {
     check_hex_number(hex, what);
     BigInt v;
-    // mpz_set_str needs a terminated string; validity was checked above.
-    const std::string text(hex);
+    // mpz_set_str needs a terminated string; validity was checked above. The copy may
+    // be a private key: it is wiped, not just freed.
+    std::string text(hex);
+    const WipeOnExit wipe{text};
     mpz_set_str(v.get_mpz_t(), text.c_str(), 16);
     return v;
 }
 
 std::string int_to_hex(const BigInt& v, std::size_t width) {
-    std::string digits = v.get_str(16);
-    if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
-    return digits;
+    // One allocation, written in place: no earlier buffer with the digits is freed
+    // (the value may be a private key). For base 16 the digit count is exact; a sign,
+    // outside the documented domain, is written where get_str would put it.
+    const std::size_t n = mpz_sizeinbase(v.get_mpz_t(), 16) + (mpz_sgn(v.get_mpz_t()) < 0 ? 1 : 0);
+    std::string out(std::max(n, width) + 1, '0');  // + mpz_get_str's terminator
+    mpz_get_str(out.data() + out.size() - 1 - n, 16, v.get_mpz_t());
+    out.pop_back();
+    return out;
 }
 
 BigInt bytes_to_int(ByteView data) {

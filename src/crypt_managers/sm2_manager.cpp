@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/ct.hpp"
+#include "common/wipe.hpp"
 #include "sm2/engine.hpp"
 #include "sm2/keys.hpp"
 
@@ -40,6 +41,7 @@ std::string SM2Manager::get_public_key() {
         std::string d = private_key ? *private_key
                                     : detail::sm2::random_scalar_hex(EngineAccess::curve(*this),
                                                                      ScalarRange::private_key);
+        const detail::WipeOnExit wipe{d};  // a copy of the key, or what a move left of it
         std::string Q = detail::sm2::public_key_of(*this, d);
         detail::ct::declassify(d.data(), d.size());
         if (!private_key) private_key = std::move(d);
@@ -50,9 +52,8 @@ std::string SM2Manager::get_public_key() {
 
 std::optional<std::string> SM2Manager::signature(std::string_view data) const {
     std::string K = detail::sm2::random_scalar_hex(EngineAccess::curve(*this), ScalarRange::nonce);
-    auto result = sign(octets(data), K);
-    std::fill(K.begin(), K.end(), '\0');
-    return result;
+    const detail::WipeOnExit wipe{K};
+    return sign(octets(data), K);
 }
 
 bool SM2Manager::validate(std::string_view sign, std::string_view data) const {

@@ -59,9 +59,7 @@ const CurveNumbers& curve() {
 // d in [1, n - 2]: with d = n - 1, 1 + d has no inverse mod n and no signature exists.
 // Constant time; only the outcome is published.
 void check_private_range(const Key32& d) {
-    Key32 n_minus_1 = detail::sm2::curve::kN;
-    n_minus_1[31] = static_cast<std::uint8_t>(n_minus_1[31] - 1);  // n ends in 0x23: no borrow
-    std::uint64_t ok = detail::ct::nonzero_mask(d) & detail::ct::less_mask(d, n_minus_1);
+    std::uint64_t ok = detail::sm2::fast::in_range_mask(d, detail::sm2::ScalarRange::private_key);
     detail::ct::declassify(&ok, sizeof ok);
     if (ok == 0) throw std::invalid_argument("SM2 private key out of range [1, n-2]");
 }
@@ -71,7 +69,7 @@ void parse_private_key(std::string_view hex, Key32& d) {
     if (hex.size() != 64)
         throw std::invalid_argument("SM2 private key must be 64 hexadecimal digits, got " +
                                     std::to_string(hex.size()));
-    detail::sm2::fast::parse_scalar(hex, d, "private key");
+    (void)detail::sm2::fast::parse_scalar(hex, d, "private key");  // 64 digits always fit
     check_private_range(d);
 }
 

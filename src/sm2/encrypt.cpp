@@ -2,6 +2,7 @@
 #include "sm2/encrypt.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <stdexcept>
 
@@ -39,10 +40,6 @@ void require_ciphertext(const Curve& c, ByteView data) {
                                     std::to_string(c.para_len + kC3) + " bytes");
 }
 
-bool fits_fast_path(std::string_view scalar_hex) {
-    return !scalar_hex.empty() && scalar_hex.size() <= 64;
-}
-
 // The bool is computed without branches from a secret; it is published before use.
 bool published_nonzero(std::uint8_t v) {
     std::uint64_t nonzero = ~ct::is_zero_mask(ct::value_barrier(v));
@@ -72,7 +69,10 @@ std::optional<Bytes> encrypt_with_scalar(const pelmo::sm2::CryptSM2& engine, Byt
             check_hex_number(PB, "public key");  // names a bad digit
             throw std::invalid_argument("public key is not a point of the curve");
         }
-        if (fits_fast_path(k_hex)) return fast::encrypt(data, *P, k_hex, engine.mode);
+        cv::Bytes32 k;
+        const WipeOnExit wipe{k};
+        if (fast::parse_scalar(k_hex, k, "scalar k"))
+            return fast::encrypt(data, *P, k, engine.mode);
     } else if (!generic::is_on_curve(c, PB, false)) {
         throw std::invalid_argument("public key is not a point of the curve");
     }
@@ -81,14 +81,15 @@ std::optional<Bytes> encrypt_with_scalar(const pelmo::sm2::CryptSM2& engine, Byt
 
 namespace fast {
 
-std::optional<Bytes> encrypt(ByteView data, const cv::Affine& PB, std::string_view k_hex,
-                             int mode) {
-    cv::Bytes32 k;
-    parse_scalar(k_hex, k, "scalar k");
+std::optional<Bytes> encrypt(ByteView data, const cv::Affine& PB, const cv::Bytes32& k, int mode) {
     // _kg's results for any k, in constant time: C1 = k*G and the shared point k*PB.
     cv::Affine C1, shared;
     const bool finite = kg_pair(k, PB, C1, shared);
-    k.fill(0);
+    std::array<std::uint8_t, 64> z;  // x2 || y2
+    const WipeOnExit wipe_z{z};
+    std::memcpy(z.data(), shared.x.data(), 32);
+    std::memcpy(z.data() + 32, shared.y.data(), 32);
+    secure_wipe(&shared, sizeof shared);
     if (!finite)
         throw std::invalid_argument("k*G is the point at infinity: no ciphertext with this k");
 
@@ -99,51 +100,42 @@ std::optional<Bytes> encrypt(ByteView data, const cv::Affine& PB, std::string_vi
     std::uint8_t* c2 = out.data() + (mode != 0 ? 64 + kC3 : 64);
     std::uint8_t* c3 = out.data() + (mode != 0 ? 64 : 64 + len);
 
-    std::uint8_t z[64];
-    std::memcpy(z, shared.x.data(), 32);
-    std::memcpy(z + 32, shared.y.data(), 32);
     const std::uint8_t any = xor_key_stream(z, data.data(), c2, len);
     sm3::SM3 h;
-    h.update(ByteView(z, 32)).update(data).update(ByteView(z + 32, 32));
+    h.update(ByteView(z.data(), 32)).update(data).update(ByteView(z.data() + 32, 32));
     const auto digest = h.digest();
     std::memcpy(c3, digest.data(), kC3);
-    std::memset(z, 0, sizeof z);
-    shared = cv::Affine{};
 
     if (!published_nonzero(any)) return std::nullopt;  // an all-zero key stream
     ct::declassify(out.data(), out.size());            // the ciphertext is public
     return out;
 }
 
-std::optional<Bytes> decrypt(ByteView data, std::string_view d_hex, int mode) {
-    cv::Bytes32 d;
-    parse_scalar(d_hex, d, "private key");
+std::optional<Bytes> decrypt(ByteView data, const cv::Bytes32& d, int mode) {
     // C1 must be a point of the curve before d is used with it: a point of another
     // curve (one with a small subgroup) would let the result reveal d piece by piece.
     cv::Affine C1;
     std::memcpy(C1.x.data(), data.data(), 32);
     std::memcpy(C1.y.data(), data.data() + 32, 32);
-    if (!cv::is_valid_point(C1)) {
-        d.fill(0);
-        return std::nullopt;
+    if (!cv::is_valid_point(C1)) return std::nullopt;
+    std::array<std::uint8_t, 64> z;  // the shared point x2 || y2
+    const WipeOnExit wipe_z{z};
+    {
+        auto shared = kg(d, C1);
+        if (!shared) return std::nullopt;  // d = n or n + 2: the key is unusable
+        std::memcpy(z.data(), shared->x.data(), 32);
+        std::memcpy(z.data() + 32, shared->y.data(), 32);
+        secure_wipe(&*shared, sizeof *shared);
     }
-    auto shared = kg(d, C1);
-    d.fill(0);
-    if (!shared) return std::nullopt;  // d = n or n + 2: the key is unusable
 
     const std::size_t len = data.size() - 64 - kC3;
     const std::uint8_t* c2 = data.data() + (mode != 0 ? 64 + kC3 : 64);
     const std::uint8_t* c3 = data.data() + (mode != 0 ? 64 : 64 + len);
     Bytes M(len);
-    std::uint8_t z[64];
-    std::memcpy(z, shared->x.data(), 32);
-    std::memcpy(z + 32, shared->y.data(), 32);
     const std::uint8_t any = xor_key_stream(z, c2, M.data(), len);
-    sm3::SM3 h;
-    h.update(ByteView(z, 32)).update(M).update(ByteView(z + 32, 32));
+    sm3::SM3 h;  // wipes its state, which holds x2, when it goes
+    h.update(ByteView(z.data(), 32)).update(M).update(ByteView(z.data() + 32, 32));
     const auto u = h.digest();
-    std::memset(z, 0, sizeof z);
-    *shared = cv::Affine{};
 
     // The check value is compared in constant time; only the outcome is published.
     std::uint8_t diff = 0;
@@ -152,7 +144,7 @@ std::optional<Bytes> decrypt(ByteView data, std::string_view d_hex, int mode) {
         ct::is_zero_mask(ct::value_barrier(diff)) & ~ct::is_zero_mask(ct::value_barrier(any));
     ct::declassify(&ok, sizeof ok);
     if (ok == 0) {
-        std::fill(M.begin(), M.end(), 0);
+        secure_wipe(M);  // what the wrong key stream made of C2
         return std::nullopt;
     }
     ct::declassify(M.data(), M.size());  // the plaintext goes to the caller
@@ -183,10 +175,15 @@ std::optional<Bytes> CryptSM2::decrypt(ByteView data) const {
     detail::sm2::require_ciphertext(c, data);
     if (!private_key) throw std::invalid_argument("no private key to decrypt with");
     const std::string& d = *private_key;
-    // Keys of up to 64 digits stay out of big integers on the recommended curve;
-    // longer texts (never produced by pelmo) take the generic path.
-    if (c.recommended && detail::sm2::fits_fast_path(d))
-        return detail::sm2::fast::decrypt(data, d, mode);
+    // On the recommended curve a key whose value fits in 256 bits, whatever its text's
+    // length, goes to the core; a larger one (never produced by pelmo) takes the
+    // generic path, in variable time.
+    if (c.recommended) {
+        detail::sm2::curve::Bytes32 d_value;
+        const detail::WipeOnExit wipe{d_value};
+        if (detail::sm2::fast::parse_scalar(d, d_value, "private key"))
+            return detail::sm2::fast::decrypt(data, d_value, mode);
+    }
     return detail::sm2::generic::decrypt(c, data, d, mode);
 }
 

@@ -3,7 +3,9 @@
 // message under the SM3 key stream of k*PB, and C3 = SM3(x2 || M || y2).
 //
 // The recommended curve runs on the fixed-width core in constant time in k and in the
-// private key; any other table runs on GMP through the engine's point operations.
+// private key, for every k and key whose value fits in 256 bits (texts of any length);
+// any other table, and a larger value, runs on GMP through the engine's point
+// operations, in variable time.
 // Encryption refuses a public key that is not a point of the curve, and decryption a
 // C1 that is not one (before the private key is used with it), on either path.
 #pragma once
@@ -26,13 +28,13 @@ std::optional<Bytes> encrypt_with_scalar(const pelmo::sm2::CryptSM2& engine, Byt
                                          std::string_view k_hex);
 
 namespace fast {
-/// Encryption to the point PB (valid, reduced) of the recommended curve with k of 1..64 digits
-/// (data non-empty, checked by the caller).
-std::optional<Bytes> encrypt(ByteView data, const curve::Affine& PB, std::string_view k_hex,
+/// Encryption to the point PB (valid, reduced) of the recommended curve with k as
+/// fast::parse_scalar reads it (data non-empty, checked by the caller).
+std::optional<Bytes> encrypt(ByteView data, const curve::Affine& PB, const curve::Bytes32& k,
                              int mode);
-/// Decryption with a private key of 1..64 digits; data must hold C1, C3 and at least
-/// one byte of C2 (checked by the caller).
-std::optional<Bytes> decrypt(ByteView data, std::string_view d_hex, int mode);
+/// Decryption with the private key d as fast::parse_scalar reads it; data must hold
+/// C1, C3 and at least one byte of C2 (checked by the caller).
+std::optional<Bytes> decrypt(ByteView data, const curve::Bytes32& d, int mode);
 }  // namespace fast
 
 namespace generic {

@@ -1,11 +1,13 @@
 #include "sm2/fast.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <stdexcept>
 
 #include "common/ct.hpp"
 #include "common/hex.hpp"
+#include "common/wipe.hpp"
 #include "sm2/der.hpp"
 
 namespace pelmo::detail::sm2::fast {
@@ -95,21 +97,41 @@ Bytes32 message_mod_n(ByteView data) {
     return from_int_public(e);
 }
 
-void parse_scalar(std::string_view hex, Bytes32& out, std::string_view what) {
+bool parse_scalar(std::string_view hex, Bytes32& out, std::string_view what) {
     if (hex.empty()) check_hex_number(hex, what);  // throws: no number
-    if (hex.size() > 64) throw std::logic_error("parse_scalar: more than 64 digits");
     out = Bytes32{};
     int bad = 0;
-    const std::size_t len = hex.size();
-    for (std::size_t i = 0; i < len; ++i) {
+    const std::size_t len = hex.size(), low = std::min<std::size_t>(len, 64);
+    for (std::size_t i = 0; i < low; ++i) {
         // Digit i from the right lands in octet 31 - i/2, high nibble for odd i: the
         // position depends on the length only, never on a digit's value.
         const int v = hex_digit_value(static_cast<unsigned char>(hex[len - 1 - i]));
         bad |= v;
         out[31 - i / 2] |= static_cast<std::uint8_t>((v & 15) << (4 * (i & 1)));
     }
-    ct::declassify(&bad, sizeof bad);          // valid or not decides between a value and an error
-    if (bad < 0) check_hex_number(hex, what);  // throws, naming the first bad digit
+    // Digits above the lowest 64 must all be zero for the value to fit: they are
+    // collected, not skipped, so a run of leading zeros costs what any digits do.
+    unsigned above = 0;
+    for (std::size_t i = low; i < len; ++i) {
+        const int v = hex_digit_value(static_cast<unsigned char>(hex[len - 1 - i]));
+        bad |= v;
+        above |= static_cast<unsigned>(v & 15);
+    }
+    ct::declassify(&bad, sizeof bad);  // valid or not decides between a value and an error
+    if (bad < 0) {
+        secure_wipe(out);
+        check_hex_number(hex, what);  // throws, naming the first bad digit
+    }
+    const bool fits = published(ct::is_zero_mask(ct::value_barrier(above)) != 0);
+    if (!fits) secure_wipe(out);
+    return fits;
+}
+
+std::uint64_t in_range_mask(const Bytes32& v, ScalarRange range) {
+    // Below n - 1 (private keys) or below n (nonces), and not zero.
+    Bytes32 bound = cv::kN;
+    if (range == ScalarRange::private_key) bound[31] = static_cast<std::uint8_t>(bound[31] - 1);
+    return ct::nonzero_mask(v) & ct::less_mask(v, bound);
 }
 
 Bytes32 scalar_from_int(const BigInt& k) {
@@ -162,13 +184,21 @@ std::string format_point(const Affine& P) {
 
 std::optional<Affine> kg(const Bytes32& k, const Affine& P) {
     // Which of the cases applies is the result's shape (a point, P itself, or nothing),
-    // which the caller learns anyway.
-    if (published(ct_is_zero(k))) return P;
-    if (published(ct_equal(k, n_plus_2()))) return std::nullopt;
-    Affine out;
+    // which the caller learns anyway. Every path returns `out`, so that the result is
+    // built in place and no copy of the product is left behind.
+    std::optional<Affine> out;
+    if (published(ct_is_zero(k))) {
+        out = P;
+        return out;
+    }
+    if (published(ct_equal(k, n_plus_2()))) return out;
+    out.emplace();
     const bool base = compare(P.x, cv::kGx) == 0 && compare(P.y, cv::kGy) == 0;
-    const bool finite = base ? cv::mul_base(out, k) : cv::mul(out, k, P);
-    if (!published(finite)) return std::nullopt;  // k = n
+    const bool finite = base ? cv::mul_base(*out, k) : cv::mul(*out, k, P);
+    if (!published(finite)) {  // k = n
+        secure_wipe(&*out, sizeof *out);
+        out.reset();
+    }
     return out;
 }
 
@@ -192,31 +222,39 @@ std::string format_signature(ByteView r, ByteView s, bool asn1) {
     return out;
 }
 
-std::optional<std::string> sign(const Curve&, ByteView data, std::string_view d_hex,
-                                std::string_view k_hex, bool asn1) {
+std::optional<std::string> sign(ByteView data, const Bytes32& d, const Bytes32& k, bool asn1) {
     namespace sc = cv::scalar;
     const Bytes32 e = message_mod_n(data);
-    Bytes32 d, k;
-    parse_scalar(d_hex, d, "private key");
-    parse_scalar(k_hex, k, "scalar K");
 
     // [k]G exactly as _kg gives it: G itself for k = 0, nothing for k = n or n + 2.
     static const Affine G{cv::kGx, cv::kGy};
-    const auto R = kg(k, G);
+    auto R = kg(k, G);
     if (!R) throw std::invalid_argument("[k]G is the point at infinity: no signature with this K");
 
     // r = (e + x1) mod n is published with the signature.
     Bytes32 r = sc::add(e, sc::reduce(R->x));
+    secure_wipe(&*R, sizeof *R);
     ct::declassify(r.data(), r.size());
     if (is_zero_public(r)) return std::nullopt;
     // r + k = n, with k as given (not reduced): k = n - r.
     if (published(ct_equal(k, sc::sub(Bytes32{}, r)))) return std::nullopt;
 
-    // s = ((1 + d)^(n-2) (k + r) - r) mod n.
+    // A key outside [1, n - 2] has no inverse of 1 + d (n - 1), or is no key (0, n or
+    // more): no signature, rather than one that does not verify.
+    if (!published(in_range_mask(d, ScalarRange::private_key) != 0)) return std::nullopt;
+
+    // s = ((1 + d)^-1 (k + r) - r) mod n, every intermediate wiped on the way out.
+    std::array<Bytes32, 4> t;
+    const WipeOnExit wipe{t};
+    Bytes32 &inv = t[0], &k_plus_r = t[1], &product = t[2], &one_plus_d = t[3];
     Bytes32 one{};
     one[31] = 1;
-    const Bytes32 inv = sc::inv(sc::add(sc::reduce(d), one));
-    Bytes32 s = sc::sub(sc::mul(inv, sc::add(sc::reduce(k), r)), r);
+    one_plus_d = sc::add(d, one);
+    inv = sc::inv(one_plus_d);
+    k_plus_r = sc::reduce(k);
+    k_plus_r = sc::add(k_plus_r, r);
+    product = sc::mul(inv, k_plus_r);
+    Bytes32 s = sc::sub(product, r);
     ct::declassify(s.data(), s.size());
     if (is_zero_public(s)) return std::nullopt;
     return format_signature(r, s, asn1);

@@ -4,7 +4,8 @@
 // Z (the shared point x2 || y2) is absorbed once; every counter value continues from a
 // copy of that state, so each 32 bytes of stream cost one compression for the 64-byte
 // Z of the recommended curve. The stream is combined with the data as it is made: it
-// never exists as a whole, nor as text. No branch or index depends on Z or the stream.
+// never exists as a whole, nor as text. No branch or index depends on Z or the stream,
+// and the hashers holding states derived from Z wipe themselves when they go.
 #pragma once
 
 #include <cstddef>
@@ -14,10 +15,13 @@
 #include <pelmo/sm3.hpp>
 #include <pelmo/types.hpp>
 
+#include "common/wipe.hpp"
+#include "sm3/kdf.hpp"
+
 namespace pelmo::detail::sm2 {
 
 /// The largest message the 32-bit counter can cover.
-inline constexpr std::uint64_t kMaxKeyStreamBytes = 32 * std::uint64_t{0xffffffff};
+inline constexpr std::uint64_t kMaxKeyStreamBytes = kSm3KdfMaxBytes;
 
 /// out[i] = in[i] ^ t[i] for i < n, with t the key stream over z (in and out may be
 /// the same buffer). Returns the OR of every stream byte used: zero exactly when the
@@ -42,7 +46,7 @@ inline std::uint8_t xor_key_stream(ByteView z, const std::uint8_t* in, std::uint
             any |= t[i];
             out[done + i] = static_cast<std::uint8_t>(in[done + i] ^ t[i]);
         }
-        t.fill(0);
+        secure_wipe(t);
     }
     return any;
 }

@@ -5,6 +5,7 @@
 #include "common/ct.hpp"
 #include "common/hex.hpp"
 #include "common/random.hpp"
+#include "common/wipe.hpp"
 #include "sm2/fast.hpp"
 
 namespace pelmo::detail::sm2 {
@@ -14,20 +15,16 @@ namespace {
 namespace cv = curve;
 
 std::string recommended_scalar(ScalarRange range) {
-    // Below n - 1 (private keys) or below n (nonces), and not zero.
-    cv::Bytes32 bound = cv::kN;
-    if (range == ScalarRange::private_key) bound[31] = static_cast<std::uint8_t>(bound[31] - 1);
     cv::Bytes32 v;
+    const WipeOnExit wipe{v};
     for (;;) {
         random_bytes(v);
         ct::classify(v.data(), v.size());
-        std::uint64_t ok = ct::nonzero_mask(v) & ct::less_mask(v, bound);
+        std::uint64_t ok = fast::in_range_mask(v, range);
         ct::declassify(&ok, sizeof ok);  // a rejected draw reveals nothing of the kept one
         if (ok != 0) break;
     }
-    std::string out = to_hex(v);
-    v.fill(0);
-    return out;
+    return to_hex(v);
 }
 
 std::string generic_scalar(const Curve& c, ScalarRange range) {
@@ -42,8 +39,10 @@ std::string generic_scalar(const Curve& c, ScalarRange range) {
         mpz_import(v.get_mpz_t(), raw.size(), 1, 1, 1, 0, raw.data());
         if (v >= 1 && v <= bound) break;
     }
-    std::fill(raw.begin(), raw.end(), 0);
-    return int_to_hex(v, c.para_len);
+    secure_wipe(raw);
+    std::string out = int_to_hex(v, c.para_len);
+    secure_wipe(mpz_limbs_modify(v.get_mpz_t(), 0), mpz_size(v.get_mpz_t()) * sizeof(mp_limb_t));
+    return out;
 }
 
 }  // namespace
@@ -55,15 +54,18 @@ std::string random_scalar_hex(const Curve& c, ScalarRange range) {
 std::string public_key_of(const pelmo::sm2::CryptSM2& engine, std::string_view d) {
     const Curve& c = EngineAccess::curve(engine);
     std::optional<std::string> Q;
-    if (c.recommended && !d.empty() && d.size() <= 64) {
-        const auto G = fast::parse_point(c.entry("g"));
+    bool done = false;
+    if (c.recommended) {
         cv::Bytes32 k;
-        fast::parse_scalar(d, k, "private key");
-        if (const auto P = fast::kg(k, *G)) Q = fast::format_point(*P);
-        k.fill(0);
-    } else {
-        Q = engine._kg(parse_hex_int(d, "private key"), c.entry("g"));
+        const WipeOnExit wipe{k};
+        if (fast::parse_scalar(d, k, "private key")) {
+            const auto G = fast::parse_point(c.entry("g"));
+            if (const auto P = fast::kg(k, *G)) Q = fast::format_point(*P);
+            done = true;
+        }
     }
+    // Any other table, or a value of more than 256 bits: the generic path (variable time).
+    if (!done) Q = engine._kg(parse_hex_int(d, "private key"), c.entry("g"));
     if (!Q) throw std::invalid_argument("the private key gives the point at infinity");
     ct::declassify(Q->data(), Q->size());  // a public key
     return *Q;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/ct.hpp"
+#include "common/wipe.hpp"
 #include "sm2/engine.hpp"
 #include "sm2/fast.hpp"
 #include "sm2/generic/point_ops.hpp"
@@ -14,6 +15,26 @@ namespace pelmo::sm2 {
 using detail::sm2::Curve;
 namespace generic = detail::sm2::generic;
 namespace fast = detail::sm2::fast;
+
+namespace {
+
+// Zeros every byte the key's string holds (a short key lives inside the object) and
+// leaves no key.
+void wipe_key(std::optional<std::string>& key) noexcept {
+    if (key) detail::secure_wipe(*key);
+    key.reset();
+}
+
+// Moves both keys from `from` into `to` (whose private key is already wiped), leaving
+// `from` without keys and without a readable trace of the private one.
+void take_keys(CryptSM2& to, CryptSM2& from) noexcept {
+    to.private_key = std::move(from.private_key);
+    wipe_key(from.private_key);
+    to.public_key = std::move(from.public_key);
+    from.public_key.reset();
+}
+
+}  // namespace
 
 CryptSM2::CryptSM2(std::optional<std::string> private_key_in,
                    std::optional<std::string> public_key_in, const EccTable& table, int mode_in,
@@ -26,8 +47,41 @@ CryptSM2::CryptSM2(std::optional<std::string> private_key_in,
     // length is the fixed 130, whatever the table.
     if (public_key && public_key->size() == 130 && public_key->starts_with("04"))
         public_key->erase(0, 2);
-    curve_ = detail::sm2::make_curve(table);
-    if (mode != 0 && mode != 1) throw std::invalid_argument("mode must be one of (0, 1)");
+    try {
+        curve_ = detail::sm2::make_curve(table);
+        if (mode != 0 && mode != 1) throw std::invalid_argument("mode must be one of (0, 1)");
+    } catch (...) {
+        wipe_key(private_key);  // no destructor runs for an engine that was never made
+        throw;
+    }
+}
+
+CryptSM2::CryptSM2(const CryptSM2& other) = default;
+
+CryptSM2::CryptSM2(CryptSM2&& other) noexcept
+    : mode(other.mode), asn1(other.asn1), curve_(other.curve_) {
+    take_keys(*this, other);
+}
+
+CryptSM2& CryptSM2::operator=(const CryptSM2& other) {
+    if (this == &other) return *this;
+    CryptSM2 copy(other);  // may throw: nothing has changed yet
+    *this = std::move(copy);
+    return *this;
+}
+
+CryptSM2& CryptSM2::operator=(CryptSM2&& other) noexcept {
+    if (this == &other) return *this;
+    wipe_key(private_key);
+    take_keys(*this, other);
+    mode = other.mode;
+    asn1 = other.asn1;
+    curve_ = other.curve_;
+    return *this;
+}
+
+CryptSM2::~CryptSM2() {
+    wipe_key(private_key);
 }
 
 int CryptSM2::para_len() const {

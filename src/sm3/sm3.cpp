@@ -7,7 +7,9 @@
 #include <stdexcept>
 
 #include "common/hex.hpp"
+#include "common/wipe.hpp"
 #include "sm3/compress.hpp"
+#include "sm3/kdf.hpp"
 
 namespace pelmo::sm3 {
 
@@ -95,6 +97,10 @@ std::array<std::uint32_t, 8> sm3_cf(std::span<const std::uint32_t> v_i, ByteView
 
 // ---- The incremental engine ----
 
+SM3::~SM3() {
+    detail::secure_wipe(this, sizeof *this);
+}
+
 void SM3::reset() noexcept {
     state_ = IV;
     length_ = 0;
@@ -141,6 +147,9 @@ SM3::Digest SM3::digest() const noexcept {
         out[4 * i + 2] = static_cast<std::uint8_t>(st[i] >> 8);
         out[4 * i + 3] = static_cast<std::uint8_t>(st[i]);
     }
+    // The copies of the state and of the buffered bytes go as the hasher's own do.
+    detail::secure_wipe(st, sizeof st);
+    detail::secure_wipe(tail, sizeof tail);
     return out;
 }
 
@@ -159,11 +168,12 @@ std::string sm3_hash(ByteView msg) {
 }
 
 std::string sm3_kdf(std::string_view z, std::int64_t klen) {
-    const Bytes zin = detail::from_hex(z);
-    if (klen <= 0) return {};
-    const auto want = static_cast<std::size_t>(klen);
+    Bytes zin = detail::from_hex(z);
+    const detail::WipeOnExit wipe_z{zin};  // the input is the shared secret
+    const std::size_t want = detail::sm3_kdf_length(klen);
+    if (want == 0) return {};
     std::string out;
-    out.reserve(2 * want + 64);
+    out.reserve(2 * (want + SM3::digest_size));  // whole digests, then cut
     // Z is absorbed once; each counter block continues from a copy of that state.
     SM3 base;
     base.update(zin);
@@ -173,7 +183,9 @@ std::string sm3_kdf(std::string_view z, std::int64_t klen) {
             static_cast<std::uint8_t>(ct >> 8), static_cast<std::uint8_t>(ct)};
         SM3 h = base;
         h.update(ByteView(counter, 4));
-        detail::append_hex(out, h.digest());
+        SM3::Digest t = h.digest();
+        detail::append_hex(out, t);
+        detail::secure_wipe(t);
     }
     out.resize(2 * want);
     return out;

@@ -59,6 +59,66 @@ PELMO_CT_CHECK_CASE(sm2_sign_with_short_secret_nonce) {
     require(e.sign(data, K).has_value());
 }
 
+namespace {
+
+// The 64-digit key with leading zeros: 66 and 65 digits, values that fit in 256 bits.
+const std::string kPrefixedKeys[] = {"00" + kD, "0" + kD};
+// n - 1 (1 + d has no inverse), 0 and n: no signature.
+const std::string kOutOfRangeKeys[] = {
+    "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54122", std::string(64, '0'),
+    "00FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123"};
+
+}  // namespace
+
+PELMO_CT_CHECK_CASE(sm2_sign_with_prefixed_secret_keys_and_nonce) {
+    const std::uint8_t digest[32] = {0x5a, 0x01, 0x02, 0x03};
+    const auto want = CryptSM2(kD, kPub).sign(digest, kK);
+    for (const std::string& d : kPrefixedKeys) {
+        for (const std::string& k : {kK, "00" + kK}) {
+            CryptSM2 e(d, kPub);
+            std::string K = k;
+            pelmo::ct_check::classify(e.private_key->data(), e.private_key->size());
+            pelmo::ct_check::classify(K.data(), K.size());
+            require(e.sign(digest, K) == want);
+        }
+    }
+}
+
+PELMO_CT_CHECK_CASE(sm2_sign_with_sm3_with_prefixed_secret_keys) {
+    const std::uint8_t msg[] = {'m', 's', 'g'};
+    for (const std::string& d : kPrefixedKeys) {
+        CryptSM2 e(d, kPub);
+        pelmo::ct_check::classify(e.private_key->data(), e.private_key->size());
+        const auto sig = e.sign_with_sm3(msg);
+        require(sig.has_value() && e.verify_with_sm3(*sig, msg));
+    }
+}
+
+PELMO_CT_CHECK_CASE(sm2_sign_with_out_of_range_secret_keys) {
+    const std::uint8_t digest[32] = {0x5a, 0x01, 0x02, 0x03};
+    for (const std::string& d : kOutOfRangeKeys) {
+        CryptSM2 e(d, kPub);
+        std::string K = kK;
+        pelmo::ct_check::classify(e.private_key->data(), e.private_key->size());
+        pelmo::ct_check::classify(K.data(), K.size());
+        require(!e.sign(digest, K).has_value());
+        SM2Manager m(d, kPub);
+        pelmo::ct_check::classify(m.private_key->data(), m.private_key->size());
+        require(!m.signature("text").has_value());
+    }
+}
+
+PELMO_CT_CHECK_CASE(sm2_manager_with_prefixed_secret_keys) {
+    for (const std::string& d : kPrefixedKeys) {
+        SM2Manager m(d);
+        pelmo::ct_check::classify(m.private_key->data(), m.private_key->size());
+        require(pelmo::detail::to_hex(pelmo::detail::from_hex(m.get_public_key())) ==
+                pelmo::detail::to_hex(pelmo::detail::from_hex(kPub)));
+        const auto sig = m.signature("constant time");
+        require(sig.has_value() && m.validate(*sig, "constant time"));
+    }
+}
+
 PELMO_CT_CHECK_CASE(sm2_manager_key_generation_and_signature) {
     // The manager marks its random draws secret itself.
     SM2Manager m;
@@ -138,6 +198,30 @@ PELMO_CT_CHECK_CASE(sm2_decrypt_standard_example_with_secret_key) {
                                 "59983C18F809E262923C53AEC295D30383B54E39D609D160AFCB1908D0BD8766"
                                 "21886CA989CA9C7D58087307CA93092D651EFA"));
     require(m == bytes_of(kMessage));
+}
+
+PELMO_CT_CHECK_CASE(sm2_decrypt_with_prefixed_secret_keys) {
+    for (int mode : {0, 1}) {
+        for (const std::string& d : kPrefixedKeys) {
+            CryptSM2 e(d, kPub, pelmo::sm2::default_ecc_table, mode);
+            const pelmo::Bytes m = bytes_of(kMessage);
+            const auto c = e.encrypt(m);
+            require(c.has_value());
+            pelmo::ct_check::classify(e.private_key->data(), e.private_key->size());
+            require(e.decrypt(*c) == m);
+            pelmo::Bytes bad = *c;
+            bad[70] ^= 1;
+            require(!e.decrypt(bad).has_value());
+        }
+    }
+}
+
+PELMO_CT_CHECK_CASE(sm2_encrypt_with_prefixed_secret_given_scalar) {
+    const CryptSM2 e(std::nullopt, kPub);
+    const auto want = pelmo::detail::sm2::encrypt_with_scalar(e, bytes_of(kMessage), kK);
+    std::string K = "000" + kK;
+    pelmo::ct_check::classify(K.data(), K.size());
+    require(pelmo::detail::sm2::encrypt_with_scalar(e, bytes_of(kMessage), K) == want);
 }
 
 PELMO_CT_CHECK_CASE(sm2_sign_with_sm3_with_secret_key) {

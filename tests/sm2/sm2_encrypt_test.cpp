@@ -347,15 +347,15 @@ TEST(Sm2Encrypt, FastPathMatchesGenericPath) {
             const auto PB = sm2d::fast::parse_point(kp.pub);
             ASSERT_TRUE(PB.has_value());
             const Bytes m = random_bytes(1 + pelmo::test::rng()() % 70);
-            const auto fast = sm2d::fast::encrypt(m, *PB, k, mode);
+            const auto fast = sm2d::fast::encrypt(m, *PB, scalar_of(k), mode);
             const auto generic = sm2d::generic::encrypt(c, m, kp.pub, k, mode);
             ASSERT_EQ(fast, generic) << "k = " << k;
             if (!fast) continue;  // an all-zero key stream, alike on both paths
-            ASSERT_EQ(sm2d::fast::decrypt(*fast, kp.priv, mode), m);
+            ASSERT_EQ(sm2d::fast::decrypt(*fast, scalar_of(kp.priv), mode), m);
             ASSERT_EQ(sm2d::generic::decrypt(c, *fast, kp.priv, mode), m);
             Bytes bad = *fast;
             bad.back() ^= 1;
-            ASSERT_EQ(sm2d::fast::decrypt(bad, kp.priv, mode), std::nullopt);
+            ASSERT_EQ(sm2d::fast::decrypt(bad, scalar_of(kp.priv), mode), std::nullopt);
             ASSERT_EQ(sm2d::generic::decrypt(c, bad, kp.priv, mode), std::nullopt);
         }
     }
@@ -363,14 +363,22 @@ TEST(Sm2Encrypt, FastPathMatchesGenericPath) {
     const KeyPair kp = fresh_keys();
     const auto PB = sm2d::fast::parse_point(kp.pub);
     for (const BigInt& k : {BigInt(n), BigInt(n + 2)}) {
-        EXPECT_THROW(sm2d::fast::encrypt(Bytes{1}, *PB, hex64(k), 0), std::invalid_argument);
+        EXPECT_THROW(sm2d::fast::encrypt(Bytes{1}, *PB, scalar_of(hex64(k)), 0),
+                     std::invalid_argument);
         EXPECT_THROW(sm2d::generic::encrypt(c, Bytes{1}, kp.pub, hex64(k), 0),
                      std::invalid_argument);
     }
-    // A private key of more than 64 digits takes the generic path; k*PB is unchanged.
-    const CryptSM2 long_key("00" + kp.priv, kp.pub);
+    // A private key of more than 64 digits decrypts alike: through the core when its
+    // value fits in 256 bits, through the generic path (d + 2^256, the same k*PB
+    // there, as _kg reads 256 bits) when it does not.
     const Bytes m = random_bytes(20);
-    EXPECT_EQ(long_key.decrypt(encrypt_ok(long_key, m)), m);
+    for (const std::string& d : {"00" + kp.priv, "0" + kp.priv, "1" + kp.priv}) {
+        const CryptSM2 long_key(d, kp.pub);
+        EXPECT_EQ(long_key.decrypt(encrypt_ok(long_key, m)), m) << d;
+    }
+    // Leading zeros on k: the same ciphertext.
+    const CryptSM2 to(std::nullopt, kp.pub);
+    EXPECT_EQ(sm2d::encrypt_with_scalar(to, m, "0000" + kK), sm2d::encrypt_with_scalar(to, m, kK));
 }
 
 // k*G and k*P with one shared inversion equal the separate products, on each kernel.

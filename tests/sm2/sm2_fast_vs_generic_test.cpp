@@ -106,10 +106,21 @@ TEST(Sm2FastVsGeneric, ShortScalarsDecodeLikeNumbers) {
         EXPECT_EQ(pelmo::detail::to_hex(raw), hex64(H(text))) << text;
         EXPECT_EQ(fast::scalar_from_int(H(text)), raw);
     }
+    // Any length: the value decides whether it fits in 256 bits.
+    for (const std::string& text : std::vector<std::string>{
+             "00" + std::string(64, 'f'), std::string(300, '0') + "abc", "0" + std::string(64, '0'),
+             "1" + std::string(64, '0'), std::string(65, 'f'),
+             std::string(100, '0') + "1" + G().substr(0, 64)}) {
+        Bytes32 raw;
+        const bool fits = H(text) < two_256();
+        EXPECT_EQ(fast::parse_scalar(text, raw, "k"), fits) << text;
+        EXPECT_EQ(pelmo::detail::to_hex(raw), hex64(fits ? H(text) : BigInt(0))) << text;
+    }
     Bytes32 raw;
     EXPECT_THROW(fast::parse_scalar("", raw, "k"), std::invalid_argument);
     EXPECT_THROW(fast::parse_scalar("12 4", raw, "k"), std::invalid_argument);
     EXPECT_THROW(fast::parse_scalar("-1", raw, "k"), std::invalid_argument);
+    EXPECT_THROW(fast::parse_scalar("0x" + std::string(64, '1'), raw, "k"), std::invalid_argument);
     EXPECT_EQ(fast::scalar_from_int(two_256() + 7), fast::scalar_from_int(7));
     EXPECT_EQ(fast::scalar_from_int(BigInt(-1)), fast::scalar_from_int(two_256() - 1));
 }

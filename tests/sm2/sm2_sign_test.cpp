@@ -88,7 +88,7 @@ CryptSM2 engine_for(const BigInt& d, bool asn1 = false) {
 void expect_sign(const CryptSM2& e, ByteView data, const std::string& K,
                  const std::optional<std::string>& want) {
     const auto& c = curve_of(e);
-    EXPECT_EQ(fast::sign(c, data, *e.private_key, K, e.asn1), want) << K;
+    EXPECT_EQ(fast::sign(data, scalar_of(*e.private_key), scalar_of(K), e.asn1), want) << K;
     EXPECT_EQ(generic::sign(c, data, *e.private_key, K, e.asn1), want) << K;
     EXPECT_EQ(e.sign(data, K), want) << K;
 }
@@ -165,7 +165,7 @@ TEST(Sm2Sign, NonceIsTakenAsGiven) {
         EXPECT_THROW(generic::sign(curve_of(e), be32(7), kD, hex64(bad), false),
                      std::invalid_argument);
     }
-    // Scalars of more than 64 digits take the generic path, with the same result.
+    // Leading zeros change nothing; a value of more than 256 bits takes the generic path.
     const std::string padded = "00" + kK;
     EXPECT_EQ(e.sign(be32(99), padded), e.sign(be32(99), kK));
     const auto [rw, sw] = reference_sign(e, 99, d, H(kK) + two_256());
@@ -175,21 +175,78 @@ TEST(Sm2Sign, NonceIsTakenAsGiven) {
     expect_sign(e, be32(99), "ABC", hex64(r1) + hex64(s1));
 }
 
-TEST(Sm2Sign, PrivateKeyIsTakenAsGiven) {
-    // d = n - 1: 1 + d has no inverse, the power gives 0, and s = -r.
+TEST(Sm2Sign, PrivateKeyOutsideOneToNMinusTwoSignsNothing) {
+    // n - 1 (1 + d has no inverse), 0, and values of n or more: no signature on either
+    // path, whatever the text's length. K and the data would sign with a valid key.
     const BigInt k = 0x1234567;
-    for (const BigInt& d : std::vector<BigInt>{N() - 1, BigInt(0), N(), N() + 5, two_256() - 1}) {
-        CryptSM2 e(hex64(d), std::nullopt);
-        const BigInt r = mod_n(3 + x_of_kG(e, k));
-        BigInt inv;
-        const BigInt d1 = mod_n(d + 1);
-        mpz_powm(inv.get_mpz_t(), d1.get_mpz_t(), BigInt(N() - 2).get_mpz_t(), N().get_mpz_t());
-        const BigInt s = mod_n(inv * (k + r) - r);
-        expect_sign(e, be32(3), "1234567", hex64(r) + hex64(s));
+    for (const BigInt& d :
+         std::vector<BigInt>{N() - 1, BigInt(0), N(), N() + 1, N() + 5, two_256() - 1}) {
+        CryptSM2 e(hex64(d), kPub);
+        expect_sign(e, be32(3), "1234567", std::nullopt);
+        e.private_key = "00" + hex64(d);
+        EXPECT_EQ(e.sign(be32(3), "1234567"), std::nullopt) << d.get_str(16);
+        EXPECT_EQ(e.sign_with_sm3(be32(3), "1234567"), std::nullopt);
     }
-    // Longer than 64 digits: the generic path.
-    CryptSM2 e("0000" + kD, kPub);
-    EXPECT_EQ(e.sign(be32(3), kK), CryptSM2(kD, kPub).sign(be32(3), kK));
+    for (const BigInt& d : {BigInt(two_256() + N() - 1), two_256()}) {  // the generic path only
+        const CryptSM2 e(pelmo::detail::int_to_hex(d), kPub);
+        EXPECT_EQ(e.sign(be32(3), "1234567"), std::nullopt) << d.get_str(16);
+    }
+    // The ends of the range sign, and the signatures verify.
+    for (const BigInt& d : {BigInt(1), BigInt(N() - 2)}) {
+        const CryptSM2 e = engine_for(d);
+        const auto [r, s] = reference_sign(e, 3, d, k);
+        expect_sign(e, be32(3), "1234567", hex64(r) + hex64(s));
+        expect_verify(e, hex64(r) + hex64(s), be32(3), true);
+    }
+    // Errors come first: a key out of range with a K whose [k]G is the point at infinity.
+    const CryptSM2 e(hex64(N() - 1), std::nullopt);
+    EXPECT_THROW(e.sign(be32(3), hex64(N())), std::invalid_argument);
+}
+
+TEST(Sm2Sign, GenericPathSignsOnlyWhereThePowerInvertsOnePlusD) {
+    // A small table with the composite "order" 273 = 3 * 7 * 13: (1 + d)^(n - 2) is the
+    // inverse of 1 + d exactly when (1 + d)^(n - 1) = 1 mod n, for 15 keys in [1, n - 2].
+    const pelmo::sm2::EccTable t = {
+        {"n", "111"}, {"p", "107"}, {"a", "5"}, {"b", "3"}, {"g", "001003"}};
+    const BigInt n = 273;
+    int signed_count = 0;
+    for (long d = 0; d <= 275; ++d) {
+        const CryptSM2 e(pelmo::detail::int_to_hex(d), std::nullopt, t);
+        BigInt power;
+        mpz_powm(power.get_mpz_t(), BigInt(d + 1).get_mpz_t(), BigInt(n - 1).get_mpz_t(),
+                 n.get_mpz_t());
+        const bool key_ok = d >= 1 && d <= n - 2 && power == 1;
+        const auto sig = e.sign(Bytes{0x17}, "5");
+        EXPECT_EQ(sig.has_value(), key_ok) << d;
+        signed_count += sig ? 1 : 0;
+    }
+    EXPECT_EQ(signed_count, 15);
+}
+
+TEST(Sm2Sign, KeysOfAnyTextLengthTakeTheCoreByValue) {
+    // "00" || key (66 digits) and "0" || key (65) sign through the core exactly as the
+    // 64-digit key does; a value of more than 256 bits signs through the generic path.
+    const CryptSM2 e(kD, kPub);
+    const Bytes data = be32(12345);
+    const auto want = e.sign(data, kK);
+    ASSERT_TRUE(want);
+    for (const std::string& d : {"00" + kD, "0" + kD, std::string(200, '0') + lower(kD)}) {
+        const CryptSM2 padded(d, kPub);
+        EXPECT_EQ(padded.sign(data, kK), want) << d;
+        EXPECT_EQ(padded.sign(data, "000" + kK), want) << d;
+        pelmo::detail::sm2::curve::Bytes32 v;
+        EXPECT_TRUE(fast::parse_scalar(d, v, "d"));
+        EXPECT_EQ(pelmo::detail::to_hex(v), lower(kD));
+    }
+    // 2^256 + d: the generic path, where a key of n or more signs nothing (its public
+    // key and decryption are those of d: _kg reads 256 bits).
+    const std::string wide = "1" + kD;
+    pelmo::detail::sm2::curve::Bytes32 v;
+    EXPECT_FALSE(fast::parse_scalar(wide, v, "d"));
+    EXPECT_EQ(v, pelmo::detail::sm2::curve::Bytes32{});
+    const CryptSM2 big(wide, kPub);
+    EXPECT_EQ(big.sign(data, kK), std::nullopt);
+    EXPECT_EQ(generic::sign(curve_of(big), data, wide, kK, false), std::nullopt);
 }
 
 TEST(Sm2Sign, Errors) {

@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "common/hex.hpp"
 #include "sm2/engine.hpp"
+#include "sm2/fast.hpp"
 #include "support/random_input.hpp"
 
 namespace pelmo::test::sm2 {
@@ -53,6 +55,14 @@ inline BigInt random_below_pow2(unsigned bits) {
     const Bytes raw = random_bytes((bits + 7) / 8);
     BigInt v = H(pelmo::detail::to_hex(raw));
     return v & ((BigInt(1) << bits) - 1);
+}
+
+/// The value of a hexadecimal text as the fixed-width core reads it (it must fit in 256 bits).
+inline pelmo::detail::sm2::curve::Bytes32 scalar_of(std::string_view hex) {
+    pelmo::detail::sm2::curve::Bytes32 v;
+    if (!pelmo::detail::sm2::fast::parse_scalar(hex, v, "scalar"))
+        throw std::logic_error("more than 256 bits: " + std::string(hex));
+    return v;
 }
 
 inline const pelmo::detail::sm2::Curve& curve_of(const pelmo::sm2::CryptSM2& e) {

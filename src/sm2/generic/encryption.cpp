@@ -1,14 +1,15 @@
 // SM2 encryption on any curve table, step by step on the engine's hexadecimal texts:
 // C1 and the shared point come from the double-and-add of _kg, and C1, C2 and C3 are
 // cut from and joined as text, so that tables with odd coordinate widths behave as
-// the texts dictate. The recommended curve takes this path only for keys of more than
-// 64 digits.
+// the texts dictate, in variable time (GMP). The recommended curve takes this path
+// only for a key or k whose value exceeds 256 bits.
 #include <stdexcept>
 
 #include <pelmo/sm3.hpp>
 
 #include "common/ct.hpp"
 #include "common/hex.hpp"
+#include "common/wipe.hpp"
 #include "sm2/encrypt.hpp"
 #include "sm2/generic/point_ops.hpp"
 #include "sm2/kdf.hpp"
@@ -17,12 +18,24 @@ namespace pelmo::detail::sm2::generic {
 
 namespace {
 
-// SM3 over the octets that the joined texts x2 || middle || y2 spell.
+// SM3 over the octets that the joined texts x2 || middle || y2 spell (the shared
+// point's coordinates: the copies are wiped).
 std::string check_value(std::string_view x2, std::string_view middle, std::string_view y2) {
     std::string text;
+    const WipeOnExit wipe_text{text};
     text.reserve(x2.size() + middle.size() + y2.size());
     text.append(x2).append(middle).append(y2);
-    return sm3::sm3_hash(from_hex(text));
+    Bytes octets = from_hex(text);
+    const WipeOnExit wipe_octets{octets};
+    return sm3::sm3_hash(octets);
+}
+
+// The key stream over the octets of the shared point's text, applied to n bytes.
+std::uint8_t apply_key_stream(const std::string& xy, const std::uint8_t* in, std::uint8_t* out,
+                              std::size_t n) {
+    Bytes z = from_hex(xy);
+    const WipeOnExit wipe{z};
+    return xor_key_stream(z, in, out, n);
 }
 
 }  // namespace
@@ -45,13 +58,14 @@ std::optional<Bytes> encrypt(const Curve& c, ByteView data, std::string_view pub
     const BigInt k = parse_hex_int(k_hex, "scalar k");
     const auto C1 = kg_text(c, k, c.entry("g"));
     if (!C1) throw std::invalid_argument("k*G is the point at infinity: no ciphertext with this k");
-    const auto xy = kg_text(c, k, public_key);
+    auto xy = kg_text(c, k, public_key);
     if (!xy)
         throw std::invalid_argument("k*PB is the point at infinity: no ciphertext with this k");
+    const WipeOnExit wipe_xy{*xy};
     const std::string_view x2 = slice(*xy, 0, c.para_len), y2 = slice(*xy, c.para_len, c.para_len);
 
     Bytes c2(data.size());
-    if (xor_key_stream(from_hex(*xy), data.data(), c2.data(), c2.size()) == 0)
+    if (apply_key_stream(*xy, data.data(), c2.data(), c2.size()) == 0)
         return std::nullopt;  // an all-zero key stream
     const std::string C2 = to_hex(c2);
     const std::string C3 = check_value(x2, msg, y2);
@@ -69,13 +83,14 @@ std::optional<Bytes> decrypt(const Curve& c, ByteView data, std::string_view d_h
     const BigInt d = parse_hex_int(d_hex, "private key");
     // Only a point of the curve meets the private key.
     if (!is_on_curve(c, C1, true)) return std::nullopt;
-    const auto xy = kg_text(c, d, C1);
+    auto xy = kg_text(c, d, C1);
     if (!xy) return std::nullopt;
+    const WipeOnExit wipe_xy{*xy};
     const std::string_view x2 = slice(*xy, 0, c.para_len), y2 = slice(*xy, c.para_len, c.para_len);
 
     const Bytes c2 = from_hex(C2);
     Bytes M(c2.size());
-    if (xor_key_stream(from_hex(*xy), c2.data(), M.data(), M.size()) == 0) return std::nullopt;
+    if (apply_key_stream(*xy, c2.data(), M.data(), M.size()) == 0) return std::nullopt;
     const std::string u = check_value(x2, to_hex(M), y2);
     if (u.size() != C3.size() ||
         !ct::equal(reinterpret_cast<const std::uint8_t*>(u.data()),

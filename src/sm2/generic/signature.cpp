@@ -53,6 +53,11 @@ std::optional<std::string> sign(const Curve& c, ByteView data, std::string_view 
     const BigInt r = mod(e + x1, n);
     if (r == 0 || r + k == n) return std::nullopt;
     const BigInt inv = func::exp_mod(d + 1, n - 2, n);
+    // The key must lie in [1, n - 2] with the power truly the inverse of 1 + d (always
+    // so for a prime n); otherwise no signature, rather than one that does not verify.
+    // The three tests are combined without a branch between them.
+    const int key_ok = int{d >= 1} & int{d <= n - 2} & int{mod(inv * (d + 1), n) == 1};
+    if (key_ok == 0) return std::nullopt;
     const BigInt s = mod(inv * (k + r) - r, n);
     if (s == 0) return std::nullopt;
     return format_signature(r, s, asn1);
