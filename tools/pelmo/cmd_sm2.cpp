@@ -29,7 +29,7 @@ int run_keygen(const Sm2Options& o) {
     crypt_managers::SM2Manager manager;
     const std::string pub = manager.get_public_key();
     const std::string priv = manager.get_private_key();
-    Output out(o.out);
+    Output out(o.out, Access::owner_only);
     if (o.hex) {
         out.write(priv + "\n");
         if (o.pubout.empty()) out.write(pub + "\n");

@@ -1,10 +1,12 @@
 #include "io.hpp"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -16,10 +18,6 @@
 namespace pelmo::cli {
 
 namespace {
-
-[[noreturn]] void fail_io(const std::string& name, int err) {
-    throw std::runtime_error(name + ": " + std::strerror(err));
-}
 
 bool is_stdio(const std::string& name) {
     return name.empty() || name == "-";
@@ -98,7 +96,7 @@ void Input::reader_loop(std::size_t n) {
 ByteView Input::next_from_reader(std::size_t n) {
     std::unique_lock<std::mutex> lock(mu_);
     const std::uint64_t k = calls_++;
-    if (!reader_.joinable()) reader_ = std::thread([this, n] { reader_loop(n); });
+    if (!reader_.joinable()) reader_ = start_worker([this, n] { reader_loop(n); });
     cv_.notify_all();
     cv_.wait(lock, [&] { return filled_ > k || at_end_; });
     if (error_) std::rethrow_exception(error_);
@@ -158,34 +156,47 @@ Bytes Input::read_all() {
     return out;
 }
 
-Output::Output(const std::string& name) : name_(is_stdio(name) ? "-" : name) {
+Output::Output(const std::string& name, Access access) : name_(is_stdio(name) ? "-" : name) {
     if (is_stdio(name)) {
-        f_ = stdout;
+        // Written with write(2) from here on: what went to stdout before goes first.
+        std::fflush(stdout);
         return;
     }
     // Devices and pipes (/dev/null, a FIFO) are written directly.
     struct stat st {};
     if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        f_ = std::fopen(name.c_str(), "wb");
-        if (f_ == nullptr) fail_io(name, errno);
-        committed_ = true;
-        return;
+        fd_ = ::open(name.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd_ < 0) fail_io(name, errno);
+        owned_ = true;
+        // Unless a regular file took the device's place in the meantime.
+        if (::fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode)) return;
+        ::close(fd_);
+        owned_ = false;
     }
-    tmp_ = name + ".pelmo-tmp-" + std::to_string(::getpid());
-    f_ = std::fopen(tmp_.c_str(), "wb");
-    if (f_ == nullptr) fail_io(name, errno);
+    temp_.emplace(name, access);
+    fd_ = temp_->fd();
 }
 
 Output::~Output() {
     stop_worker(writer_, mu_, cv_, stop_);
-    if (f_ != nullptr && f_ != stdout) {
-        std::fclose(f_);
-        if (!committed_ && !tmp_.empty()) std::remove(tmp_.c_str());
+    if (owned_) ::close(fd_);
+}
+
+int Output::write_out(const std::uint8_t* data, std::size_t n) noexcept {
+    for (std::size_t done = 0; done < n;) {
+        const ssize_t w = ::write(fd_, data + done, n - done);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        done += static_cast<std::size_t>(w);
     }
+    if (temp_) temp_->wrote(n);
+    return 0;
 }
 
 void Output::put(const std::uint8_t* data, std::size_t n) {
-    if (n != 0 && std::fwrite(data, 1, n, f_) != n) fail_io(name_, errno);
+    if (const int err = write_out(data, n); err != 0) fail_io(name_, err);
 }
 
 void Output::write(const std::uint8_t* data, std::size_t n) {
@@ -218,7 +229,7 @@ void Output::write_async(Bytes buf) {
     }
     std::unique_lock<std::mutex> lock(mu_);
     if (error_ != 0) fail_io(name_, error_);
-    if (!writer_.joinable()) writer_ = std::thread([this] { writer_loop(); });
+    if (!writer_.joinable()) writer_ = start_worker([this] { writer_loop(); });
     cv_.wait(lock, [&] { return queue_.size() < kInFlight; });
     queue_.push_back(std::move(buf));
     cv_.notify_all();
@@ -228,17 +239,16 @@ void Output::writer_loop() {
     std::unique_lock<std::mutex> lock(mu_);
     for (;;) {
         cv_.wait(lock, [&] { return stop_ || !queue_.empty(); });
-        if (queue_.empty()) return;
+        // Stopped before commit(): the output is given up, and what is queued with it.
+        if (stop_) return;
         busy_ = true;
         Bytes b = std::move(queue_.front());
         queue_.pop_front();
         cv_.notify_all();
         lock.unlock();
-        const bool ok =
-            error_ != 0 || b.empty() || std::fwrite(b.data(), 1, b.size(), f_) == b.size();
-        const int err = errno;
+        const int err = error_ != 0 ? 0 : write_out(b.data(), b.size());
         lock.lock();
-        if (!ok && error_ == 0) error_ = err != 0 ? err : EIO;
+        if (err != 0) error_ = err;
         free_.push_back(std::move(b));
         busy_ = false;
         cv_.notify_all();
@@ -255,26 +265,12 @@ void Output::drain() {
 
 void Output::commit() {
     drain();
-    if (std::fflush(f_) != 0) fail_io(name_, errno);
-    if (f_ == stdout) return;
-    if (tmp_.empty()) {  // written in place
-        const int rc = std::fclose(f_);
-        f_ = nullptr;
-        if (rc != 0) fail_io(name_, errno);
-        return;
+    if (temp_) {
+        temp_->commit();
+    } else if (owned_) {
+        owned_ = false;
+        if (::close(fd_) != 0) fail_io(name_, errno);
     }
-    if (std::fclose(f_) != 0) {
-        f_ = nullptr;
-        std::remove(tmp_.c_str());
-        fail_io(name_, errno);
-    }
-    f_ = nullptr;
-    if (std::rename(tmp_.c_str(), name_.c_str()) != 0) {
-        const int err = errno;
-        std::remove(tmp_.c_str());
-        fail_io(name_, err);
-    }
-    committed_ = true;
 }
 
 Progress::Progress(const std::string& label, std::uint64_t total)

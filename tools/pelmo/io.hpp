@@ -1,18 +1,23 @@
 // Files, standard streams, keys and progress for the pelmo tool.
 #pragma once
 
+#include <unistd.h>
+
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <pelmo/formats.hpp>
 #include <pelmo/types.hpp>
+
+#include "files.hpp"
 
 namespace pelmo::cli {
 
@@ -83,11 +88,13 @@ class Input {
     std::exception_ptr error_;
 };
 
-/// A file or standard output ("" or "-"). A file is written under a temporary name
-/// and renamed into place by commit(), so a failed command leaves no partial output.
+/// A file or standard output ("" or "-"). A file is written under a new temporary
+/// name beside it (see TempFile) and moved into place by commit(), so a failed or
+/// interrupted command leaves no output, neither partial nor temporary. An existing
+/// device or pipe (/dev/null, a FIFO) is written directly.
 class Output {
   public:
-    explicit Output(const std::string& name);
+    explicit Output(const std::string& name, Access access = Access::usual);
     ~Output();
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
@@ -103,19 +110,22 @@ class Output {
     /// second thread so that the caller can fill the next buffer meanwhile (at most a
     /// few buffers in flight; a write error is reported by a later call).
     void write_async(Bytes buf);
-    /// Flushes and, for a file, moves it into place.
+    /// Writes out everything and, for a file, moves it into place.
     void commit();
     /// Whether the output is a regular file, whose writes copy into the file's pages.
-    bool to_file() const noexcept { return !tmp_.empty(); }
+    bool to_file() const noexcept { return temp_.has_value(); }
 
   private:
     void drain();
     void writer_loop();
+    // Writes all n bytes; returns 0 or the error number.
+    int write_out(const std::uint8_t* data, std::size_t n) noexcept;
     void put(const std::uint8_t* data, std::size_t n);
 
-    std::FILE* f_ = nullptr;
-    std::string name_, tmp_;
-    bool committed_ = false;
+    int fd_ = STDOUT_FILENO;
+    bool owned_ = false;  // a device or pipe that this object opened
+    std::string name_;
+    std::optional<TempFile> temp_;
     // The writer thread and its queue, started by the first write_async.
     std::thread writer_;
     std::mutex mu_;
