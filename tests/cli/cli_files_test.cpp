@@ -1,6 +1,7 @@
 // How the tool writes files: private keys readable by their owner alone whatever the
 // umask, outputs built under a temporary name that no planted link or file can
-// redirect, and nothing left behind by a signal.
+// redirect, and nothing left behind by a signal or by an input that changes size
+// while it is read.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -67,12 +68,12 @@ void make_sparse(const std::string& path, off_t size) {
     ::close(fd);
 }
 
-// Files created in a directory, as inotify reports them: a test acts once the tool
-// provably got that far, not after a guessed delay.
+// Files created in a directory, and reads of the files in it, as inotify reports
+// them: a test acts once the tool provably got that far, not after a guessed delay.
 class DirWatch {
   public:
     explicit DirWatch(const TempDir& d) : fd_(::inotify_init1(IN_CLOEXEC)) {
-        EXPECT_GE(::inotify_add_watch(fd_, d.path("").c_str(), IN_CREATE), 0);
+        EXPECT_GE(::inotify_add_watch(fd_, d.path("").c_str(), IN_CREATE | IN_ACCESS), 0);
     }
     ~DirWatch() { ::close(fd_); }
     DirWatch(const DirWatch&) = delete;
@@ -87,12 +88,22 @@ class DirWatch {
             pollfd pfd{fd_, POLLIN, 0};
             if (::poll(&pfd, 1, 100) <= 0) continue;
             alignas(inotify_event) char buf[4096];
-            if (::read(fd_, buf, sizeof buf) < 0) ADD_FAILURE() << "inotify read failed";
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+                // A file in it (a name), not the directory itself being listed.
+                if ((e->mask & IN_ACCESS) && e->len != 0 && !(e->mask & IN_ISDIR))
+                    read_seen_ = true;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
         }
     }
+    // Whether a file in the directory has been read.
+    bool read_seen() const noexcept { return read_seen_; }
 
   private:
     int fd_;
+    bool read_seen_ = false;
 };
 
 TEST(CliFiles, KeysAreOwnerOnlyAndOtherOutputsFollowTheUmask) {
@@ -201,6 +212,49 @@ TEST(CliSm4, ASignalLeavesNoTemporaryFileAndNoOutput) {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status << p.err();
         EXPECT_EQ(names_in(d), std::set<std::string>{"big"});
     }
+}
+
+// Runs the tool on a sparse 1 GiB file "big" (IN in args; OUT is "out" beside it),
+// sets the file to new_size once the tool is provably at work (its temporary output
+// exists, or it has read from the file), and expects a failure with a message that
+// leaves no output, whichever thread reads the file.
+void expect_size_change_fails(const std::vector<std::string>& args, bool to_file, off_t new_size) {
+    SCOPED_TRACE(args[0] + " " + args[1] + ", the input set to " + std::to_string(new_size));
+    TempDir d;
+    make_sparse(d.path("big"), kGiB);
+    std::vector<std::string> argv = {pelmo_tool()};
+    for (const std::string& a : args)
+        argv.push_back(a == "IN" ? d.path("big") : a == "OUT" ? d.path("out") : a);
+    DirWatch watch(d);
+    Process p(argv);
+    ASSERT_TRUE(watch.wait_for(p, [&] { return to_file ? has_temp_file(d) : watch.read_seen(); }))
+        << p.err();
+    ASSERT_EQ(::truncate(d.path("big").c_str(), new_size), 0);
+    const int status = p.wait();
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(p.err().find(d.path("big") + ": the file changed size while being read"),
+              std::string::npos)
+        << p.err();
+    EXPECT_EQ(names_in(d), std::set<std::string>{"big"});
+}
+
+// Read on the main thread (a file output) and on the reader thread (/dev/null).
+TEST(CliSm4, AnInputThatChangesSizeIsAnError) {
+    const std::vector<std::string> sm4 = {"--mode", "ecb", "--padding", "none",
+                                          "--key",  kKey,  "--in",      "IN"};
+    auto with = [&](std::vector<std::string> head, const std::string& out) {
+        head.insert(head.end(), sm4.begin(), sm4.end());
+        head.insert(head.end(), {"--out", out});
+        return head;
+    };
+    expect_size_change_fails(with({"sm4", "encrypt"}, "OUT"), true, 0);
+    expect_size_change_fails(with({"sm4", "decrypt"}, "OUT"), true, 4096);
+    expect_size_change_fails(with({"sm4", "encrypt"}, "/dev/null"), false, 0);
+}
+
+TEST(CliSm3, AFileThatGrowsWhileHashedIsAnError) {
+    expect_size_change_fails({"sm3", "IN"}, false, 2 * kGiB);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "io.hpp"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,32 +36,30 @@ void stop_worker(std::thread& worker, std::mutex& mu, std::condition_variable& c
 }  // namespace
 
 Input::Input(const std::string& name) : name_(is_stdio(name) ? "-" : name) {
-    if (is_stdio(name)) {
-        f_ = stdin;
-    } else {
-        f_ = std::fopen(name.c_str(), "rb");
-        if (f_ == nullptr) fail_io(name, errno);
+    if (!is_stdio(name)) {
+        fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) fail_io(name, errno);
         owned_ = true;
     }
     struct stat st {};
-    if (::fstat(::fileno(f_), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) fail_io(name_, EISDIR);
+    if (::fstat(fd_, &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            if (owned_) ::close(fd_);
+            fail_io(name_, EISDIR);
+        }
         regular_ = S_ISREG(st.st_mode);
-        if (regular_) size_ = static_cast<std::uint64_t>(st.st_size);
+        // Standard input may start part of the way into its file.
+        const off_t at = regular_ ? ::lseek(fd_, 0, SEEK_CUR) : 0;
+        if (regular_ && at >= 0 && at <= st.st_size) {
+            file_size_ = static_cast<std::uint64_t>(st.st_size);
+            size_ = static_cast<std::uint64_t>(st.st_size - at);
+        }
     }
 }
 
 Input::~Input() {
     stop_worker(reader_, mu_, cv_, stop_);
-    unmap();
-    if (owned_) std::fclose(f_);
-}
-
-void Input::unmap() noexcept {
-    for (Window* w : {&window_, &previous_}) {
-        if (w->data != nullptr) ::munmap(const_cast<std::uint8_t*>(w->data), w->size);
-        *w = Window{};
-    }
+    if (owned_) ::close(fd_);
 }
 
 void Input::reader_loop(std::size_t n) {
@@ -106,47 +103,38 @@ ByteView Input::next_from_reader(std::size_t n) {
 
 ByteView Input::next(std::size_t n) {
     if (background_) return next_from_reader(n);
-    if (!mapped()) {
-        Bytes& buf = buffers_[buffer_turn_];
-        buffer_turn_ ^= 1;
-        buf.resize(n);
-        return ByteView(buf.data(), read(buf.data(), n));
-    }
-    if (pos_ >= size_) return {};
-    if (window_.data == nullptr || pos_ >= window_.offset + window_.size) {
-        // Windows of 16 MiB (whole chunks): few system calls, and little of the file
-        // resident at once. Offsets are multiples of n, and so of the page size.
-        if (previous_.data != nullptr)
-            ::munmap(const_cast<std::uint8_t*>(previous_.data), previous_.size);
-        previous_ = window_;
-        window_.offset = pos_;
-        const std::uint64_t chunks = std::max<std::uint64_t>(1, (16u << 20) / n);
-        window_.size = std::min<std::uint64_t>(chunks * n, size_ - pos_);
-        void* p = ::mmap(nullptr, window_.size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, ::fileno(f_),
-                         static_cast<off_t>(window_.offset));
-        if (p == MAP_FAILED) {
-            window_ = Window{};
-            fail_io(name_, errno);
-        }
-        window_.data = static_cast<const std::uint8_t*>(p);
-    }
-    const std::uint64_t take = std::min<std::uint64_t>(n, window_.offset + window_.size - pos_);
-    const ByteView v(window_.data + (pos_ - window_.offset), take);
-    pos_ += take;
-    return v;
+    Bytes& buf = buffers_[buffer_turn_];
+    buffer_turn_ ^= 1;
+    buf.resize(n);
+    return ByteView(buf.data(), read(buf.data(), n));
 }
 
 std::size_t Input::read(std::uint8_t* buf, std::size_t n) {
     std::size_t got = 0;
     while (got < n) {
-        const std::size_t r = std::fread(buf + got, 1, n - got, f_);
-        if (r == 0) {
-            if (std::ferror(f_)) fail_io(name_, errno);
-            break;
+        const ssize_t r = ::read(fd_, buf + got, n - got);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            fail_io(name_, errno);
         }
-        got += r;
+        got += static_cast<std::size_t>(r);
+        pos_ += static_cast<std::uint64_t>(r);
+        if (regular_ && file_size_ != 0) check_size(r == 0);
+        if (r == 0) break;
     }
     return got;
+}
+
+void Input::check_size(bool at_end) const {
+    // A file changed while it is read would give a result that is neither the old
+    // file's nor the new one's. Checked at every read, so that a change is found
+    // before much more work is done.
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && static_cast<std::uint64_t>(st.st_size) == file_size_ &&
+        pos_ <= size_ && (!at_end || pos_ == size_))
+        return;
+    throw std::runtime_error(name_ + ": the file changed size while being read (" +
+                             std::to_string(file_size_) + " bytes when opened)");
 }
 
 Bytes Input::read_all() {

@@ -5,7 +5,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -25,7 +24,9 @@ namespace pelmo::cli {
 /// that stays in L2, and large enough that hand-offs between threads are rare.
 constexpr std::size_t kChunk = 1 << 20;
 
-/// A file or standard input ("" or "-"), read in chunks.
+/// A file or standard input ("" or "-"), read in chunks. A regular file must keep the
+/// size it had when opened: reading past that size, or finding the end before it, is
+/// an error (a file of size 0, as the kernel's pseudo-files report, is read to its end).
 class Input {
   public:
     explicit Input(const std::string& name);
@@ -36,41 +37,32 @@ class Input {
     /// Fills buf with up to n bytes; returns the count (0 at the end).
     std::size_t read(std::uint8_t* buf, std::size_t n);
     /// A view of the next n bytes (fewer at the end, empty when done). It stays
-    /// valid through one more call, so a caller can look one chunk ahead. A regular
-    /// file is mapped window by window, which saves the copy that read() makes;
-    /// other inputs are read into two alternating buffers. n must not change.
+    /// valid through one more call, so a caller can look one chunk ahead; n must not
+    /// change. The bytes are read into two alternating buffers (or, read in the
+    /// background, into the reader's ring).
     ByteView next(std::size_t n);
     /// From now on, next() on a regular file reads ahead on a second thread into a
-    /// few buffers instead of mapping the file: copying the file's pages while the
-    /// caller works on the previous chunk costs less than working on the mapping
-    /// itself, when the second core has nothing else to do.
-    void read_in_background() noexcept { background_ = regular_ && owned_; }
-    /// Whether next() returns views of the mapped file (rather than of buffers).
-    bool mapped() const noexcept { return regular_ && owned_ && !background_; }
+    /// few buffers, while the caller works on the previous chunk.
+    void read_in_background() noexcept { background_ = regular_; }
     /// Everything that is left.
     Bytes read_all();
-    /// The size of a regular file, or 0 when unknown.
+    /// The size of a regular file (what is left of it), or 0 when unknown.
     std::uint64_t size_hint() const noexcept { return size_; }
     const std::string& name() const noexcept { return name_; }
 
   private:
-    void unmap() noexcept;
+    // Throws unless the file still has its size, and the reads agree with it.
+    void check_size(bool at_end) const;
     ByteView next_from_reader(std::size_t n);
     void reader_loop(std::size_t n);
 
-    std::FILE* f_ = nullptr;
+    int fd_ = STDIN_FILENO;
     bool owned_ = false;
     bool regular_ = false;
     std::string name_;
-    std::uint64_t size_ = 0;
-    struct Window {
-        const std::uint8_t* data = nullptr;
-        std::uint64_t offset = 0, size = 0;
-    };
-    // The mapped window being read, the one before it (still in use by the view of
-    // the previous call), and the read position.
-    Window window_, previous_;
-    std::uint64_t pos_ = 0;
+    // A regular file's size when opened, what was left of it then, and how much of
+    // that has been read.
+    std::uint64_t file_size_ = 0, size_ = 0, pos_ = 0;
     Bytes buffers_[2];
     int buffer_turn_ = 0;
     // The background reader: chunk k goes into ring_[k % kRing]. A chunk is
