@@ -1,8 +1,12 @@
 #include "support/command.hpp"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +27,51 @@ CommandResult run_command(const std::string& command_line, const std::string& st
     r.out = tmp.read("stdout");
     r.err = tmp.read("stderr");
     return r;
+}
+
+Process::Process(const std::vector<std::string>& argv, const std::function<void()>& in_child) {
+    const std::string out = logs_.path("stdout"), err = logs_.path("stderr");
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_ = ::fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || o < 0 || e < 0 || ::dup2(in, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0)
+            ::_exit(127);
+        for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (in_child) in_child();
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+}
+
+Process::~Process() {
+    if (running()) {
+        ::kill(pid_, SIGKILL);
+        wait();
+    }
+}
+
+bool Process::running() {
+    if (!ended_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) ended_ = true;
+    return !ended_;
+}
+
+int Process::wait() {
+    while (!ended_) {
+        if (::waitpid(pid_, &status_, 0) == pid_)
+            ended_ = true;
+        else if (errno != EINTR)
+            throw std::runtime_error("waitpid failed");
+    }
+    return status_;
 }
 
 std::string pelmo_tool() {

@@ -1,7 +1,11 @@
 // Running the pelmo tool and other commands in end-to-end tests.
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace pelmo::test {
 
@@ -13,9 +17,6 @@ struct CommandResult {
 
 /// Runs a shell command line, optionally feeding stdin_text to it.
 CommandResult run_command(const std::string& command_line, const std::string& stdin_text = "");
-
-/// The path of the pelmo tool under test.
-std::string pelmo_tool();
 
 /// A fresh temporary directory, removed when the object dies.
 class TempDir {
@@ -31,5 +32,37 @@ class TempDir {
   private:
     std::string dir_;
 };
+
+/// A command started in the background, without a shell: standard input from
+/// /dev/null, standard output and error kept, and SIGINT, SIGTERM and SIGHUP at their
+/// default actions whatever the test runner left them at.
+class Process {
+  public:
+    /// Starts argv; in_child runs in the new process just before the exec (its pid is
+    /// already the command's).
+    explicit Process(const std::vector<std::string>& argv,
+                     const std::function<void()>& in_child = {});
+    /// Kills the command if it still runs.
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    pid_t pid() const noexcept { return pid_; }
+    /// Whether the command still runs (it is reaped once it has ended).
+    bool running();
+    /// Waits for the end; returns the status as waitpid() gives it.
+    int wait();
+    /// What the command wrote to standard error, once it has ended.
+    std::string err() const { return logs_.read("stderr"); }
+
+  private:
+    TempDir logs_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+    bool ended_ = false;
+};
+
+/// The path of the pelmo tool under test.
+std::string pelmo_tool();
 
 }  // namespace pelmo::test

@@ -31,7 +31,7 @@ int run_keygen(const Sm2Options& o) {
     const std::string pub = manager.get_public_key();
     std::string priv = manager.get_private_key();
     const detail::WipeOnExit wipe_priv(priv), wipe_copy(*manager.private_key);
-    Output out(o.out);
+    Output out(o.out, Access::owner_only);
     std::string text = o.hex ? priv + "\n" : formats::sm2_private_key_to_pem(priv, pub);
     const detail::WipeOnExit wipe_text(text);
     out.write(text);

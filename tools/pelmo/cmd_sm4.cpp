@@ -38,37 +38,24 @@ const std::map<std::string, int> kPaddings = {{"none", s4::NoPadding},
 // for a whole message. CBC carries the chaining value from chunk to chunk.
 class ChunkCipher {
   public:
-    ChunkCipher(const s4::CryptSM4& engine, bool cbc, Bytes iv, bool encrypting, bool prefetch)
+    ChunkCipher(const s4::CryptSM4& engine, bool cbc, Bytes iv, bool encrypting)
         : engine_(engine),
           kernel_(detail::sm4::active_kernel()),
           cbc_(cbc),
-          encrypting_(encrypting),
-          prefetch_(prefetch) {
+          encrypting_(encrypting) {
         std::copy(iv.begin(), iv.end(), iv_);
     }
 
     // Encrypts or decrypts whole blocks of chunk into out.
     void run(ByteView chunk, std::uint8_t* out) {
-        // A mapped file arrives in 4 KiB pages, at whose edges the hardware
-        // prefetcher stops; prefetching a few pages ahead keeps the kernel fed.
-        // (A chunk already read into a buffer is in the cache.)
-        constexpr std::size_t kStep = 16 * 1024, kAhead = 4 * kStep;
-        const std::uint8_t* in = chunk.data();
-        const std::uint8_t* const end = in + chunk.size();
+        const std::size_t n = chunk.size() / 16;
         const auto* sk = engine_.sk.data();
-        for (; in < end; in += kStep, out += kStep) {
-            const std::size_t n = std::min<std::size_t>(kStep, static_cast<std::size_t>(end - in));
-            const std::size_t ahead =
-                std::min<std::size_t>(kAhead + n, static_cast<std::size_t>(end - in));
-            if (prefetch_)
-                for (std::size_t pf = kAhead; pf < ahead; pf += 64) __builtin_prefetch(in + pf);
-            if (!cbc_)
-                kernel_.ecb(sk, in, out, n / 16);
-            else if (encrypting_)
-                kernel_.cbc_encrypt(sk, iv_, in, out, n / 16);
-            else
-                kernel_.cbc_decrypt(sk, iv_, in, out, n / 16);
-        }
+        if (!cbc_)
+            kernel_.ecb(sk, chunk.data(), out, n);
+        else if (encrypting_)
+            kernel_.cbc_encrypt(sk, iv_, chunk.data(), out, n);
+        else
+            kernel_.cbc_decrypt(sk, iv_, chunk.data(), out, n);
     }
 
     Bytes last(ByteView chunk) const {
@@ -78,7 +65,7 @@ class ChunkCipher {
   private:
     const s4::CryptSM4& engine_;
     const detail::sm4::Kernel& kernel_;
-    bool cbc_, encrypting_, prefetch_;
+    bool cbc_, encrypting_;
     std::uint8_t iv_[16] = {};
 };
 
@@ -100,7 +87,7 @@ int run_sm4(const Sm4Options& o) {
     s4::CryptSM4 engine(o.encrypt ? s4::SM4_ENCRYPT : s4::SM4_DECRYPT, s4::NoPadding);
     engine.set_key(key, o.encrypt ? s4::SM4_ENCRYPT : s4::SM4_DECRYPT);
 
-    ChunkCipher cipher(engine, cbc, iv, o.encrypt, in.mapped());
+    ChunkCipher cipher(engine, cbc, iv, o.encrypt);
     ByteView cur = in.next(kChunk);
     if (o.encrypt) {
         // Whole chunks go through unpadded; the last (possibly empty) one is padded.

@@ -1,10 +1,11 @@
 #include "io.hpp"
 
-#include <sys/mman.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -16,10 +17,6 @@
 namespace pelmo::cli {
 
 namespace {
-
-[[noreturn]] void fail_io(const std::string& name, int err) {
-    throw std::runtime_error(name + ": " + std::strerror(err));
-}
 
 bool is_stdio(const std::string& name) {
     return name.empty() || name == "-";
@@ -39,32 +36,30 @@ void stop_worker(std::thread& worker, std::mutex& mu, std::condition_variable& c
 }  // namespace
 
 Input::Input(const std::string& name) : name_(is_stdio(name) ? "-" : name) {
-    if (is_stdio(name)) {
-        f_ = stdin;
-    } else {
-        f_ = std::fopen(name.c_str(), "rb");
-        if (f_ == nullptr) fail_io(name, errno);
+    if (!is_stdio(name)) {
+        fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0) fail_io(name, errno);
         owned_ = true;
     }
     struct stat st {};
-    if (::fstat(::fileno(f_), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) fail_io(name_, EISDIR);
+    if (::fstat(fd_, &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            if (owned_) ::close(fd_);
+            fail_io(name_, EISDIR);
+        }
         regular_ = S_ISREG(st.st_mode);
-        if (regular_) size_ = static_cast<std::uint64_t>(st.st_size);
+        // Standard input may start part of the way into its file.
+        const off_t at = regular_ ? ::lseek(fd_, 0, SEEK_CUR) : 0;
+        if (regular_ && at >= 0 && at <= st.st_size) {
+            file_size_ = static_cast<std::uint64_t>(st.st_size);
+            size_ = static_cast<std::uint64_t>(st.st_size - at);
+        }
     }
 }
 
 Input::~Input() {
     stop_worker(reader_, mu_, cv_, stop_);
-    unmap();
-    if (owned_) std::fclose(f_);
-}
-
-void Input::unmap() noexcept {
-    for (Window* w : {&window_, &previous_}) {
-        if (w->data != nullptr) ::munmap(const_cast<std::uint8_t*>(w->data), w->size);
-        *w = Window{};
-    }
+    if (owned_) ::close(fd_);
 }
 
 void Input::reader_loop(std::size_t n) {
@@ -98,7 +93,7 @@ void Input::reader_loop(std::size_t n) {
 ByteView Input::next_from_reader(std::size_t n) {
     std::unique_lock<std::mutex> lock(mu_);
     const std::uint64_t k = calls_++;
-    if (!reader_.joinable()) reader_ = std::thread([this, n] { reader_loop(n); });
+    if (!reader_.joinable()) reader_ = start_worker([this, n] { reader_loop(n); });
     cv_.notify_all();
     cv_.wait(lock, [&] { return filled_ > k || at_end_; });
     if (error_) std::rethrow_exception(error_);
@@ -108,47 +103,38 @@ ByteView Input::next_from_reader(std::size_t n) {
 
 ByteView Input::next(std::size_t n) {
     if (background_) return next_from_reader(n);
-    if (!mapped()) {
-        Bytes& buf = buffers_[buffer_turn_];
-        buffer_turn_ ^= 1;
-        buf.resize(n);
-        return ByteView(buf.data(), read(buf.data(), n));
-    }
-    if (pos_ >= size_) return {};
-    if (window_.data == nullptr || pos_ >= window_.offset + window_.size) {
-        // Windows of 16 MiB (whole chunks): few system calls, and little of the file
-        // resident at once. Offsets are multiples of n, and so of the page size.
-        if (previous_.data != nullptr)
-            ::munmap(const_cast<std::uint8_t*>(previous_.data), previous_.size);
-        previous_ = window_;
-        window_.offset = pos_;
-        const std::uint64_t chunks = std::max<std::uint64_t>(1, (16u << 20) / n);
-        window_.size = std::min<std::uint64_t>(chunks * n, size_ - pos_);
-        void* p = ::mmap(nullptr, window_.size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, ::fileno(f_),
-                         static_cast<off_t>(window_.offset));
-        if (p == MAP_FAILED) {
-            window_ = Window{};
-            fail_io(name_, errno);
-        }
-        window_.data = static_cast<const std::uint8_t*>(p);
-    }
-    const std::uint64_t take = std::min<std::uint64_t>(n, window_.offset + window_.size - pos_);
-    const ByteView v(window_.data + (pos_ - window_.offset), take);
-    pos_ += take;
-    return v;
+    Bytes& buf = buffers_[buffer_turn_];
+    buffer_turn_ ^= 1;
+    buf.resize(n);
+    return ByteView(buf.data(), read(buf.data(), n));
 }
 
 std::size_t Input::read(std::uint8_t* buf, std::size_t n) {
     std::size_t got = 0;
     while (got < n) {
-        const std::size_t r = std::fread(buf + got, 1, n - got, f_);
-        if (r == 0) {
-            if (std::ferror(f_)) fail_io(name_, errno);
-            break;
+        const ssize_t r = ::read(fd_, buf + got, n - got);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            fail_io(name_, errno);
         }
-        got += r;
+        got += static_cast<std::size_t>(r);
+        pos_ += static_cast<std::uint64_t>(r);
+        if (regular_ && file_size_ != 0) check_size(r == 0);
+        if (r == 0) break;
     }
     return got;
+}
+
+void Input::check_size(bool at_end) const {
+    // A file changed while it is read would give a result that is neither the old
+    // file's nor the new one's. Checked at every read, so that a change is found
+    // before much more work is done.
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && static_cast<std::uint64_t>(st.st_size) == file_size_ &&
+        pos_ <= size_ && (!at_end || pos_ == size_))
+        return;
+    throw std::runtime_error(name_ + ": the file changed size while being read (" +
+                             std::to_string(file_size_) + " bytes when opened)");
 }
 
 Bytes Input::read_all() {
@@ -158,34 +144,47 @@ Bytes Input::read_all() {
     return out;
 }
 
-Output::Output(const std::string& name) : name_(is_stdio(name) ? "-" : name) {
+Output::Output(const std::string& name, Access access) : name_(is_stdio(name) ? "-" : name) {
     if (is_stdio(name)) {
-        f_ = stdout;
+        // Written with write(2) from here on: what went to stdout before goes first.
+        std::fflush(stdout);
         return;
     }
     // Devices and pipes (/dev/null, a FIFO) are written directly.
     struct stat st {};
     if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        f_ = std::fopen(name.c_str(), "wb");
-        if (f_ == nullptr) fail_io(name, errno);
-        committed_ = true;
-        return;
+        fd_ = ::open(name.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd_ < 0) fail_io(name, errno);
+        owned_ = true;
+        // Unless a regular file took the device's place in the meantime.
+        if (::fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode)) return;
+        ::close(fd_);
+        owned_ = false;
     }
-    tmp_ = name + ".pelmo-tmp-" + std::to_string(::getpid());
-    f_ = std::fopen(tmp_.c_str(), "wb");
-    if (f_ == nullptr) fail_io(name, errno);
+    temp_.emplace(name, access);
+    fd_ = temp_->fd();
 }
 
 Output::~Output() {
     stop_worker(writer_, mu_, cv_, stop_);
-    if (f_ != nullptr && f_ != stdout) {
-        std::fclose(f_);
-        if (!committed_ && !tmp_.empty()) std::remove(tmp_.c_str());
+    if (owned_) ::close(fd_);
+}
+
+int Output::write_out(const std::uint8_t* data, std::size_t n) noexcept {
+    for (std::size_t done = 0; done < n;) {
+        const ssize_t w = ::write(fd_, data + done, n - done);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        done += static_cast<std::size_t>(w);
     }
+    if (temp_) temp_->wrote(n);
+    return 0;
 }
 
 void Output::put(const std::uint8_t* data, std::size_t n) {
-    if (n != 0 && std::fwrite(data, 1, n, f_) != n) fail_io(name_, errno);
+    if (const int err = write_out(data, n); err != 0) fail_io(name_, err);
 }
 
 void Output::write(const std::uint8_t* data, std::size_t n) {
@@ -218,7 +217,7 @@ void Output::write_async(Bytes buf) {
     }
     std::unique_lock<std::mutex> lock(mu_);
     if (error_ != 0) fail_io(name_, error_);
-    if (!writer_.joinable()) writer_ = std::thread([this] { writer_loop(); });
+    if (!writer_.joinable()) writer_ = start_worker([this] { writer_loop(); });
     cv_.wait(lock, [&] { return queue_.size() < kInFlight; });
     queue_.push_back(std::move(buf));
     cv_.notify_all();
@@ -228,17 +227,16 @@ void Output::writer_loop() {
     std::unique_lock<std::mutex> lock(mu_);
     for (;;) {
         cv_.wait(lock, [&] { return stop_ || !queue_.empty(); });
-        if (queue_.empty()) return;
+        // Stopped before commit(): the output is given up, and what is queued with it.
+        if (stop_) return;
         busy_ = true;
         Bytes b = std::move(queue_.front());
         queue_.pop_front();
         cv_.notify_all();
         lock.unlock();
-        const bool ok =
-            error_ != 0 || b.empty() || std::fwrite(b.data(), 1, b.size(), f_) == b.size();
-        const int err = errno;
+        const int err = error_ != 0 ? 0 : write_out(b.data(), b.size());
         lock.lock();
-        if (!ok && error_ == 0) error_ = err != 0 ? err : EIO;
+        if (err != 0) error_ = err;
         free_.push_back(std::move(b));
         busy_ = false;
         cv_.notify_all();
@@ -255,26 +253,12 @@ void Output::drain() {
 
 void Output::commit() {
     drain();
-    if (std::fflush(f_) != 0) fail_io(name_, errno);
-    if (f_ == stdout) return;
-    if (tmp_.empty()) {  // written in place
-        const int rc = std::fclose(f_);
-        f_ = nullptr;
-        if (rc != 0) fail_io(name_, errno);
-        return;
+    if (temp_) {
+        temp_->commit();
+    } else if (owned_) {
+        owned_ = false;
+        if (::close(fd_) != 0) fail_io(name_, errno);
     }
-    if (std::fclose(f_) != 0) {
-        f_ = nullptr;
-        std::remove(tmp_.c_str());
-        fail_io(name_, errno);
-    }
-    f_ = nullptr;
-    if (std::rename(tmp_.c_str(), name_.c_str()) != 0) {
-        const int err = errno;
-        std::remove(tmp_.c_str());
-        fail_io(name_, err);
-    }
-    committed_ = true;
 }
 
 Progress::Progress(const std::string& label, std::uint64_t total)

@@ -1,12 +1,14 @@
 // Files, standard streams, keys and progress for the pelmo tool.
 #pragma once
 
+#include <unistd.h>
+
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +16,7 @@
 #include <pelmo/formats.hpp>
 #include <pelmo/types.hpp>
 
+#include "files.hpp"
 #include "keys.hpp"
 
 namespace pelmo::cli {
@@ -22,7 +25,9 @@ namespace pelmo::cli {
 /// that stays in L2, and large enough that hand-offs between threads are rare.
 constexpr std::size_t kChunk = 1 << 20;
 
-/// A file or standard input ("" or "-"), read in chunks.
+/// A file or standard input ("" or "-"), read in chunks. A regular file must keep the
+/// size it had when opened: reading past that size, or finding the end before it, is
+/// an error (a file of size 0, as the kernel's pseudo-files report, is read to its end).
 class Input {
   public:
     explicit Input(const std::string& name);
@@ -33,41 +38,32 @@ class Input {
     /// Fills buf with up to n bytes; returns the count (0 at the end).
     std::size_t read(std::uint8_t* buf, std::size_t n);
     /// A view of the next n bytes (fewer at the end, empty when done). It stays
-    /// valid through one more call, so a caller can look one chunk ahead. A regular
-    /// file is mapped window by window, which saves the copy that read() makes;
-    /// other inputs are read into two alternating buffers. n must not change.
+    /// valid through one more call, so a caller can look one chunk ahead; n must not
+    /// change. The bytes are read into two alternating buffers (or, read in the
+    /// background, into the reader's ring).
     ByteView next(std::size_t n);
     /// From now on, next() on a regular file reads ahead on a second thread into a
-    /// few buffers instead of mapping the file: copying the file's pages while the
-    /// caller works on the previous chunk costs less than working on the mapping
-    /// itself, when the second core has nothing else to do.
-    void read_in_background() noexcept { background_ = regular_ && owned_; }
-    /// Whether next() returns views of the mapped file (rather than of buffers).
-    bool mapped() const noexcept { return regular_ && owned_ && !background_; }
+    /// few buffers, while the caller works on the previous chunk.
+    void read_in_background() noexcept { background_ = regular_; }
     /// Everything that is left.
     Bytes read_all();
-    /// The size of a regular file, or 0 when unknown.
+    /// The size of a regular file (what is left of it), or 0 when unknown.
     std::uint64_t size_hint() const noexcept { return size_; }
     const std::string& name() const noexcept { return name_; }
 
   private:
-    void unmap() noexcept;
+    // Throws unless the file still has its size, and the reads agree with it.
+    void check_size(bool at_end) const;
     ByteView next_from_reader(std::size_t n);
     void reader_loop(std::size_t n);
 
-    std::FILE* f_ = nullptr;
+    int fd_ = STDIN_FILENO;
     bool owned_ = false;
     bool regular_ = false;
     std::string name_;
-    std::uint64_t size_ = 0;
-    struct Window {
-        const std::uint8_t* data = nullptr;
-        std::uint64_t offset = 0, size = 0;
-    };
-    // The mapped window being read, the one before it (still in use by the view of
-    // the previous call), and the read position.
-    Window window_, previous_;
-    std::uint64_t pos_ = 0;
+    // A regular file's size when opened, what was left of it then, and how much of
+    // that has been read.
+    std::uint64_t file_size_ = 0, size_ = 0, pos_ = 0;
     Bytes buffers_[2];
     int buffer_turn_ = 0;
     // The background reader: chunk k goes into ring_[k % kRing]. A chunk is
@@ -85,11 +81,13 @@ class Input {
     std::exception_ptr error_;
 };
 
-/// A file or standard output ("" or "-"). A file is written under a temporary name
-/// and renamed into place by commit(), so a failed command leaves no partial output.
+/// A file or standard output ("" or "-"). A file is written under a new temporary
+/// name beside it (see TempFile) and moved into place by commit(), so a failed or
+/// interrupted command leaves no output, neither partial nor temporary. An existing
+/// device or pipe (/dev/null, a FIFO) is written directly.
 class Output {
   public:
-    explicit Output(const std::string& name);
+    explicit Output(const std::string& name, Access access = Access::usual);
     ~Output();
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
@@ -105,19 +103,22 @@ class Output {
     /// second thread so that the caller can fill the next buffer meanwhile (at most a
     /// few buffers in flight; a write error is reported by a later call).
     void write_async(Bytes buf);
-    /// Flushes and, for a file, moves it into place.
+    /// Writes out everything and, for a file, moves it into place.
     void commit();
     /// Whether the output is a regular file, whose writes copy into the file's pages.
-    bool to_file() const noexcept { return !tmp_.empty(); }
+    bool to_file() const noexcept { return temp_.has_value(); }
 
   private:
     void drain();
     void writer_loop();
+    // Writes all n bytes; returns 0 or the error number.
+    int write_out(const std::uint8_t* data, std::size_t n) noexcept;
     void put(const std::uint8_t* data, std::size_t n);
 
-    std::FILE* f_ = nullptr;
-    std::string name_, tmp_;
-    bool committed_ = false;
+    int fd_ = STDOUT_FILENO;
+    bool owned_ = false;  // a device or pipe that this object opened
+    std::string name_;
+    std::optional<TempFile> temp_;
     // The writer thread and its queue, started by the first write_async.
     std::thread writer_;
     std::mutex mu_;
