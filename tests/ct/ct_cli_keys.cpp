@@ -15,6 +15,7 @@
 
 #include "ct_check.hpp"
 #include "keys.hpp"
+#include "support/example_keys.hpp"
 
 namespace {
 
@@ -22,10 +23,8 @@ namespace fmt = pelmo::formats;
 using pelmo::ct_check::classify;
 using pelmo::ct_check::declassify;
 
-const std::string kD = "3945208f7b2144b13f36e38ac6d39f95889393692860b51a42fb81ef4df7c5b8";
-const std::string kPub =
-    "09f9df311e5421a150dd7d161e4bc5c672179fad1833fc076bb08ff356f35020"
-    "ccea490ce26775a52dc6ea718cc1aa600aed05fbf35e084a6632f6072da9ad13";
+const std::string& kD = pelmo::test::kExamplePrivateKey;
+const std::string& kPub = pelmo::test::kExamplePublicKey;
 
 void require(bool ok, const char* what) {
     if (!ok) {

@@ -14,16 +14,15 @@
 #include "sm2/curve/field_adx.hpp"
 #include "sm2/curve/mult.hpp"
 #include "sm2/encrypt.hpp"
+#include "support/example_keys.hpp"
 
 namespace {
 
 using pelmo::crypt_managers::SM2Manager;
 using pelmo::sm2::CryptSM2;
 
-const std::string kD = "3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8";
-const std::string kPub =
-    "09F9DF311E5421A150DD7D161E4BC5C672179FAD1833FC076BB08FF356F35020"
-    "CCEA490CE26775A52DC6EA718CC1AA600AED05FBF35E084A6632F6072DA9AD13";
+const std::string kD = pelmo::test::upper(pelmo::test::kExamplePrivateKey);
+const std::string kPub = pelmo::test::upper(pelmo::test::kExamplePublicKey);
 const std::string kK = "59276E27D506861A16680F3AD9C02DCCEF3CC1FA3CDBE4CE6D54B80DEAC1BC21";
 
 void require(bool ok) {

@@ -11,6 +11,7 @@
 #include "common/hex.hpp"
 #include "formats/sm2_keys.hpp"
 #include "support/command.hpp"
+#include "support/example_keys.hpp"
 #include "support/random_input.hpp"
 
 namespace {
@@ -21,10 +22,8 @@ using pelmo::test::run_command;
 using pelmo::test::TempDir;
 
 // The GM/T 0003.5 example key pair.
-const std::string kPriv = "3945208f7b2144b13f36e38ac6d39f95889393692860b51a42fb81ef4df7c5b8";
-const std::string kPub =
-    "09f9df311e5421a150dd7d161e4bc5c672179fad1833fc076bb08ff356f35020"
-    "ccea490ce26775a52dc6ea718cc1aa600aed05fbf35e084a6632f6072da9ad13";
+const std::string& kPriv = pelmo::test::kExamplePrivateKey;
+const std::string& kPub = pelmo::test::kExamplePublicKey;
 
 // The 64 hexadecimal digits of the private key that `openssl pkey -text` prints.
 std::string openssl_private_hex(const std::string& pem_file) {

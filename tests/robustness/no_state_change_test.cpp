@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <tuple>
 
+#include "support/example_keys.hpp"
 #include "support/random_input.hpp"
 
 namespace {
@@ -19,10 +20,8 @@ namespace {
 using pelmo::Bytes;
 using pelmo::test::as_bytes;
 
-const std::string kPriv = "3945208f7b2144b13f36e38ac6d39f95889393692860b51a42fb81ef4df7c5b8";
-const std::string kPub =
-    "09f9df311e5421a150dd7d161e4bc5c672179fad1833fc076bb08ff356f35020"
-    "ccea490ce26775a52dc6ea718cc1aa600aed05fbf35e084a6632f6072da9ad13";
+const std::string& kPriv = pelmo::test::kExamplePrivateKey;
+const std::string& kPub = pelmo::test::kExamplePublicKey;
 
 // Runs fn, which must throw one of the library's documented exception types.
 void expect_documented_throw(const std::function<void()>& fn, const char* what) {

@@ -19,6 +19,7 @@
 #include "sm2/fast.hpp"
 #include "sm2/generic/point_ops.hpp"
 #include "sm2_test_util.hpp"
+#include "support/example_keys.hpp"
 
 namespace {
 
@@ -35,10 +36,8 @@ using pelmo::test::random_bytes;
 namespace sm2d = pelmo::detail::sm2;
 
 // GM/T 0003.5 encryption example on the recommended curve.
-const std::string kD = "3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8";
-const std::string kPub =
-    "09F9DF311E5421A150DD7D161E4BC5C672179FAD1833FC076BB08FF356F35020"
-    "CCEA490CE26775A52DC6EA718CC1AA600AED05FBF35E084A6632F6072DA9AD13";
+const std::string kD = pelmo::test::upper(pelmo::test::kExamplePrivateKey);
+const std::string kPub = pelmo::test::upper(pelmo::test::kExamplePublicKey);
 const std::string kK = "59276E27D506861A16680F3AD9C02DCCEF3CC1FA3CDBE4CE6D54B80DEAC1BC21";
 const std::string kPlain = "encryption standard";
 const std::string kC1 =

@@ -18,6 +18,7 @@
 #include "sm2/kdf.hpp"
 #include "sm2_test_util.hpp"
 #include "sm3/kdf.hpp"
+#include "support/example_keys.hpp"
 
 namespace {
 
@@ -26,10 +27,8 @@ using pelmo::Bytes;
 using pelmo::crypt_managers::SM2Manager;
 using pelmo::sm2::CryptSM2;
 
-const std::string kD = "3945208f7b2144b13f36e38ac6d39f95889393692860b51a42fb81ef4df7c5b8";
-const std::string kPub =
-    "09f9df311e5421a150dd7d161e4bc5c672179fad1833fc076bb08ff356f35020"
-    "ccea490ce26775a52dc6ea718cc1aa600aed05fbf35e084a6632f6072da9ad13";
+const std::string& kD = pelmo::test::kExamplePrivateKey;
+const std::string& kPub = pelmo::test::kExamplePublicKey;
 // A private key short enough to live inside the string object (no heap buffer), so
 // that its bytes are observable in the engine's own storage.
 const std::string kShortKey = "5a3c96e1f0b7";

@@ -13,6 +13,7 @@
 #include "sm2/generic/point_ops.hpp"
 #include "sm2/generic/signature.hpp"
 #include "sm2_test_util.hpp"
+#include "support/example_keys.hpp"
 
 namespace {
 
@@ -28,10 +29,8 @@ namespace generic = pelmo::detail::sm2::generic;
 namespace fast = pelmo::detail::sm2::fast;
 
 // GM/T 0003.5 signature example.
-const std::string kD = "3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8";
-const std::string kPub =
-    "09F9DF311E5421A150DD7D161E4BC5C672179FAD1833FC076BB08FF356F35020"
-    "CCEA490CE26775A52DC6EA718CC1AA600AED05FBF35E084A6632F6072DA9AD13";
+const std::string kD = pelmo::test::upper(pelmo::test::kExamplePrivateKey);
+const std::string kPub = pelmo::test::upper(pelmo::test::kExamplePublicKey);
 const std::string kK = "59276E27D506861A16680F3AD9C02DCCEF3CC1FA3CDBE4CE6D54B80DEAC1BC21";
 const std::string kR = "F5A03B0648D2C4630EEAC513E1BB81A15944DA3827D5B74143AC7EACEEE720B3";
 const std::string kS = "B1B6AA29DF212FD8763182BC0D421CA1BB9038FD1F7F42D4840B69C485BBC1AA";

@@ -13,6 +13,7 @@
 #include "openssl_sm2.hpp"
 #include "sm2/der.hpp"
 #include "sm2_test_util.hpp"
+#include "support/example_keys.hpp"
 
 namespace {
 
@@ -27,10 +28,8 @@ using pelmo::test::as_bytes;
 using pelmo::test::random_bytes;
 
 // GM/T 0003.5 signature example, with the identity "1234567812345678".
-const std::string kD = "3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8";
-const std::string kPub =
-    "09F9DF311E5421A150DD7D161E4BC5C672179FAD1833FC076BB08FF356F35020"
-    "CCEA490CE26775A52DC6EA718CC1AA600AED05FBF35E084A6632F6072DA9AD13";
+const std::string kD = pelmo::test::upper(pelmo::test::kExamplePrivateKey);
+const std::string kPub = pelmo::test::upper(pelmo::test::kExamplePublicKey);
 const std::string kK = "59276E27D506861A16680F3AD9C02DCCEF3CC1FA3CDBE4CE6D54B80DEAC1BC21";
 const std::string kE = "F0B43E94BA45ACCAACE692ED534382EB17E6AB5A19CE7B31F4486FDFC0D28640";
 const std::string kR = "F5A03B0648D2C4630EEAC513E1BB81A15944DA3827D5B74143AC7EACEEE720B3";
