@@ -26,7 +26,9 @@ CommandResult run_command(const std::string& command_line, const std::string& st
 }
 
 std::string pelmo_tool() {
-#ifdef PELMO_TOOL_PATH
+#if defined(PELMO_TOOL_PATH) && defined(PELMO_TOOL_EMULATOR)
+    return PELMO_TOOL_EMULATOR " " PELMO_TOOL_PATH;
+#elif defined(PELMO_TOOL_PATH)
     return PELMO_TOOL_PATH;
 #else
     throw std::runtime_error("the pelmo tool was not built");

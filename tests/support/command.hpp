@@ -14,7 +14,8 @@ struct CommandResult {
 /// Runs a shell command line, optionally feeding stdin_text to it.
 CommandResult run_command(const std::string& command_line, const std::string& stdin_text = "");
 
-/// The path of the pelmo tool under test.
+/// The command that runs the pelmo tool under test: its path, after the emulator that
+/// runs it in a cross build.
 std::string pelmo_tool();
 
 /// A fresh temporary directory, removed when the object dies.
