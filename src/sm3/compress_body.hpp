@@ -7,6 +7,7 @@
 // chain instead of preceding it.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -27,7 +28,8 @@ constexpr std::uint32_t t_rot(int j) {
 inline std::uint32_t load_be(const std::uint8_t* p) {
     std::uint32_t v;
     std::memcpy(&v, p, 4);
-    return __builtin_bswap32(v);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+    return v;
 }
 
 inline std::uint32_t p0(std::uint32_t x) {

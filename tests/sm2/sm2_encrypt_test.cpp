@@ -404,7 +404,7 @@ TEST(Sm2Encrypt, PairedMultiplicationMatchesSeparateOnes) {
         const auto k = sm2d::fast::scalar_from_int(kv);
         const auto P = *sm2d::fast::parse_point(*e._kg(random_below_pow2(256), G()));
         expect_pair_matches<pelmo::detail::sm2::curve::FieldPortable>(k, P);
-#if defined(__x86_64__)
+#if defined(PELMO_SM2_HAVE_ADX)
         if (pelmo::detail::cpu_has(pelmo::detail::kCpuBmi2 | pelmo::detail::kCpuAdx))
             expect_pair_matches<pelmo::detail::sm2::curve::FieldAdx>(k, P);
 #endif
