@@ -21,6 +21,7 @@
 namespace {
 
 using pelmo::test::pelmo_tool;
+using pelmo::test::pelmo_tool_argv;
 using pelmo::test::Process;
 using pelmo::test::run_command;
 using pelmo::test::TempDir;
@@ -169,7 +170,7 @@ TEST(CliFiles, PlantedLinksAndFilesAreNeverWrittenThrough) {
             ASSERT_EQ(::symlink(link_to.c_str(), out.c_str()), 0);
         }
         // The old name, planted by the tool's own process just before it starts.
-        Process p({pelmo_tool(), "sm2", "keygen", "--out", out}, [&] {
+        Process p(pelmo_tool_argv({"sm2", "keygen", "--out", out}), [&] {
             const std::string old_temp = out + ".pelmo-tmp-" + std::to_string(::getpid());
             if (plant == kLinkAtOldTempName && ::symlink(victim.c_str(), old_temp.c_str()) != 0)
                 ::_exit(126);
@@ -204,8 +205,8 @@ TEST(CliSm4, ASignalLeavesNoTemporaryFileAndNoOutput) {
         TempDir d;
         make_sparse(d.path("big"), kGiB);
         DirWatch watch(d);
-        Process p({pelmo_tool(), "sm4", "encrypt", "--mode", "ecb", "--key", kKey, "--in",
-                   d.path("big"), "--out", d.path("out")});
+        Process p(pelmo_tool_argv({"sm4", "encrypt", "--mode", "ecb", "--key", kKey, "--in",
+                                   d.path("big"), "--out", d.path("out")}));
         ASSERT_TRUE(watch.wait_for(p, [&] { return has_temp_file(d); })) << p.err();
         ASSERT_EQ(::kill(p.pid(), sig), 0);
         const int status = p.wait();
@@ -222,7 +223,7 @@ void expect_size_change_fails(const std::vector<std::string>& args, bool to_file
     SCOPED_TRACE(args[0] + " " + args[1] + ", the input set to " + std::to_string(new_size));
     TempDir d;
     make_sparse(d.path("big"), kGiB);
-    std::vector<std::string> argv = {pelmo_tool()};
+    std::vector<std::string> argv = pelmo_tool_argv();
     for (const std::string& a : args)
         argv.push_back(a == "IN" ? d.path("big") : a == "OUT" ? d.path("out") : a);
     DirWatch watch(d);

@@ -84,6 +84,14 @@ std::string pelmo_tool() {
 #endif
 }
 
+std::vector<std::string> pelmo_tool_argv(const std::vector<std::string>& args) {
+    std::vector<std::string> argv;
+    std::istringstream words(pelmo_tool());
+    for (std::string w; words >> w;) argv.push_back(w);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "pelmo-test-XXXXXX").string();
     if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

@@ -65,5 +65,7 @@ class Process {
 /// The command that runs the pelmo tool under test: its path, after the emulator that
 /// runs it in a cross build.
 std::string pelmo_tool();
+/// The same as the words of a command to execute without a shell, followed by args.
+std::vector<std::string> pelmo_tool_argv(const std::vector<std::string>& args = {});
 
 }  // namespace pelmo::test
