@@ -84,9 +84,11 @@ BENCHMARK(BM_pelmo_sm3_hash) PELMO_SIZES;
 BENCHMARK(BM_pelmo_sm3_incremental) PELMO_SIZES;
 BENCHMARK(BM_pelmo_sm3_portable_kernel) PELMO_SIZES;
 BENCHMARK_CAPTURE(BM_pelmo_sm3_kernel, portable, pelmo::detail::sm3::Kernel::portable) PELMO_SIZES;
+#if defined(__x86_64__)
 BENCHMARK_CAPTURE(BM_pelmo_sm3_kernel, bmi2, pelmo::detail::sm3::Kernel::bmi2) PELMO_SIZES;
 BENCHMARK_CAPTURE(BM_pelmo_sm3_kernel, avx2, pelmo::detail::sm3::Kernel::avx2) PELMO_SIZES;
 BENCHMARK_CAPTURE(BM_pelmo_sm3_kernel, avx512, pelmo::detail::sm3::Kernel::avx512) PELMO_SIZES;
+#endif
 BENCHMARK(BM_openssl_sm3) PELMO_SIZES;
 
 }  // namespace

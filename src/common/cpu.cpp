@@ -2,11 +2,17 @@
 
 #include <atomic>
 
+#if defined(__x86_64__)
 #include <cpuid.h>
+#elif defined(__aarch64__)
+#include <sys/auxv.h>
+#endif
 
 namespace pelmo::detail {
 
 namespace {
+
+#if defined(__x86_64__)
 
 std::uint32_t detect() noexcept {
     unsigned a = 0, b = 0, c = 0, d = 0;
@@ -38,6 +44,45 @@ std::uint32_t detect() noexcept {
     if (ymm_ok && ((c >> 9) & 1u)) f |= kCpuVaes;
     return f;
 }
+
+#elif defined(__aarch64__)
+
+// The AT_HWCAP bits of Linux on arm64 (asm/hwcap.h), for C libraries whose headers
+// predate some of them.
+#ifndef HWCAP_ASIMD
+#define HWCAP_ASIMD (1ul << 1)
+#endif
+#ifndef HWCAP_AES
+#define HWCAP_AES (1ul << 3)
+#endif
+#ifndef HWCAP_PMULL
+#define HWCAP_PMULL (1ul << 4)
+#endif
+#ifndef HWCAP_SM3
+#define HWCAP_SM3 (1ul << 18)
+#endif
+#ifndef HWCAP_SM4
+#define HWCAP_SM4 (1ul << 19)
+#endif
+
+std::uint32_t detect() noexcept {
+    const unsigned long hwcap = ::getauxval(AT_HWCAP);
+    std::uint32_t f = 0;
+    if (hwcap & HWCAP_ASIMD) f |= kCpuArmAsimd;
+    if (hwcap & HWCAP_AES) f |= kCpuArmAes;
+    if (hwcap & HWCAP_PMULL) f |= kCpuArmPmull;
+    if (hwcap & HWCAP_SM3) f |= kCpuArmSm3;
+    if (hwcap & HWCAP_SM4) f |= kCpuArmSm4;
+    return f;
+}
+
+#else
+
+std::uint32_t detect() noexcept {
+    return 0;
+}
+
+#endif
 
 std::atomic<std::uint32_t> g_mask{~0u};
 std::atomic<std::uint32_t> g_generation{0};

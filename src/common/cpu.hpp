@@ -1,8 +1,9 @@
 // Run-time CPU feature detection for choosing SIMD kernels.
 //
-// Features are read once from CPUID (and XGETBV, so that AVX state is known to be
-// enabled by the OS). Tests and benchmarks may mask features to force a slower
-// kernel; the library itself never does.
+// Features are read once: on x86-64 from CPUID (and XGETBV, so that AVX state is known
+// to be enabled by the OS), on 64-bit ARM from the kernel's hardware capabilities
+// (getauxval(AT_HWCAP)). Other targets report none. Tests and benchmarks may mask
+// features to force a slower kernel; the library itself never does.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,12 @@ enum CpuFeature : std::uint32_t {
     kCpuGfni = 1u << 5,
     kCpuVaes = 1u << 6,
     kCpuPclmul = 1u << 7,
+    // 64-bit ARM.
+    kCpuArmAsimd = 1u << 8,   // Advanced SIMD (NEON)
+    kCpuArmAes = 1u << 9,     // AESE/AESD/AESMC/AESIMC
+    kCpuArmPmull = 1u << 10,  // PMULL/PMULL2 on 64-bit lanes
+    kCpuArmSm3 = 1u << 11,    // SM3SS1, SM3TT1A/B, SM3TT2A/B, SM3PARTW1/2
+    kCpuArmSm4 = 1u << 12,    // SM4E, SM4EKEY
 };
 
 /// The features of this CPU, less any masked by set_cpu_feature_mask.

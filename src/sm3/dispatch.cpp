@@ -18,9 +18,11 @@ struct KernelInfo {
 // In Kernel order.
 constexpr KernelInfo kKernels[] = {
     {"portable", compress_portable, 0},
+#if defined(__x86_64__)
     {"bmi2", compress_bmi2, kCpuBmi2},
     {"avx2", compress_avx2, kCpuAvx2 | kCpuBmi2},
     {"avx512", compress_avx512, kCpuAvx512 | kCpuBmi2},
+#endif
 };
 static_assert(std::size(kKernels) == std::size(kAllKernels));
 

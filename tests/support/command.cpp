@@ -75,7 +75,9 @@ int Process::wait() {
 }
 
 std::string pelmo_tool() {
-#ifdef PELMO_TOOL_PATH
+#if defined(PELMO_TOOL_PATH) && defined(PELMO_TOOL_EMULATOR)
+    return PELMO_TOOL_EMULATOR " " PELMO_TOOL_PATH;
+#elif defined(PELMO_TOOL_PATH)
     return PELMO_TOOL_PATH;
 #else
     throw std::runtime_error("the pelmo tool was not built");

@@ -62,7 +62,8 @@ class Process {
     bool ended_ = false;
 };
 
-/// The path of the pelmo tool under test.
+/// The command that runs the pelmo tool under test: its path, after the emulator that
+/// runs it in a cross build.
 std::string pelmo_tool();
 
 }  // namespace pelmo::test

@@ -11,24 +11,28 @@ std::uint32_t kernel_features(KernelId id) noexcept {
     switch (id) {
         case KernelId::portable:
             return 0;
+#if defined(__x86_64__)
         case KernelId::aesni:
             return kCpuAesNi;
         case KernelId::aesni_avx2:
             return kCpuAesNi | kCpuAvx2;
         case KernelId::gfni_avx512:
             return kCpuGfni | kCpuAvx512;
+#endif
     }
     return ~0u;
 }
 
 const Kernel& kernel_of(KernelId id) noexcept {
     switch (id) {
+#if defined(__x86_64__)
         case KernelId::aesni:
             return kAesni;
         case KernelId::aesni_avx2:
             return kAesniAvx2;
         case KernelId::gfni_avx512:
             return kGfniAvx512;
+#endif
         case KernelId::portable:
             break;
     }

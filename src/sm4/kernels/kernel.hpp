@@ -8,6 +8,7 @@
 // Kernels; of those CPUID allows, the fastest by measurement at first use runs, or the
 // one PELMO_SM4_KERNEL names (common/dispatch.hpp):
 //   portable     plain C++ with lookup tables (only for CPUs without AES-NI or GFNI)
+// and on x86-64:
 //   aesni        AES-NI + SSSE3: the S-box through AESENCLAST, 8 blocks in flight (xmm)
 //   aesni_avx2   AES-NI + AVX2: 16 blocks in flight (ymm); single blocks as aesni
 //   gfni_avx512  GFNI + AVX-512: 64 blocks in flight (zmm); single blocks with GFNI on xmm
@@ -37,9 +38,15 @@ struct Kernel {
                         std::uint8_t* out, std::size_t n) noexcept;
 };
 
+/// The kernels built for this target.
+#if defined(__x86_64__)
 enum class KernelId { portable, aesni, aesni_avx2, gfni_avx512 };
 inline constexpr KernelId kAllKernels[] = {KernelId::portable, KernelId::aesni,
                                            KernelId::aesni_avx2, KernelId::gfni_avx512};
+#else
+enum class KernelId { portable };
+inline constexpr KernelId kAllKernels[] = {KernelId::portable};
+#endif
 
 /// The kernel of that name whether or not this CPU runs it (for its name).
 const Kernel& kernel_of(KernelId id) noexcept;
@@ -54,6 +61,7 @@ std::uint32_t kernel_features(KernelId id) noexcept;
 const Kernel& active_kernel() noexcept;
 
 extern const Kernel kPortable;
+#if defined(__x86_64__)
 extern const Kernel kAesni;
 extern const Kernel kAesniAvx2;
 extern const Kernel kGfniAvx512;
@@ -65,6 +73,7 @@ void aesni_ecb_serial(const std::uint32_t rk[32], const std::uint8_t* in, std::u
                       std::size_t n) noexcept;
 void aesni_cbc_encrypt(const std::uint32_t rk[32], std::uint8_t iv[16], const std::uint8_t* in,
                        std::uint8_t* out, std::size_t n) noexcept;
+#endif
 
 /// The key schedule on top of a kernel's S-box (shared by the kernels).
 void expand_key_with(std::uint32_t (*tau)(std::uint32_t) noexcept, const std::uint8_t key[16],
