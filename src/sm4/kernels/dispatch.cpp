@@ -21,6 +21,8 @@ std::uint32_t kernel_features(KernelId id) noexcept {
 #elif defined(__aarch64__)
         case KernelId::neon_aes:
             return kCpuArmAsimd | kCpuArmAes;
+        case KernelId::armv8_sm4:
+            return kCpuArmAsimd | kCpuArmSm4;
 #endif
     }
     return ~0u;
@@ -38,6 +40,8 @@ const Kernel& kernel_of(KernelId id) noexcept {
 #elif defined(__aarch64__)
         case KernelId::neon_aes:
             return kNeonAes;
+        case KernelId::armv8_sm4:
+            return kArmv8Sm4;
 #endif
         case KernelId::portable:
             break;

@@ -14,6 +14,7 @@
 //   gfni_avx512  GFNI + AVX-512: 64 blocks in flight (zmm); single blocks with GFNI on xmm
 // and on 64-bit ARM:
 //   neon_aes     Advanced SIMD + AES: the S-box through AESE, 8 blocks in flight
+//   armv8_sm4    SM4E/SM4EKEY: four rounds per instruction, 8 blocks in flight
 // Every kernel but the portable one is free of secret-dependent branches and memory
 // indices, key schedule included.
 #pragma once
@@ -46,8 +47,9 @@ enum class KernelId { portable, aesni, aesni_avx2, gfni_avx512 };
 inline constexpr KernelId kAllKernels[] = {KernelId::portable, KernelId::aesni,
                                            KernelId::aesni_avx2, KernelId::gfni_avx512};
 #elif defined(__aarch64__)
-enum class KernelId { portable, neon_aes };
-inline constexpr KernelId kAllKernels[] = {KernelId::portable, KernelId::neon_aes};
+enum class KernelId { portable, neon_aes, armv8_sm4 };
+inline constexpr KernelId kAllKernels[] = {KernelId::portable, KernelId::neon_aes,
+                                           KernelId::armv8_sm4};
 #else
 enum class KernelId { portable };
 inline constexpr KernelId kAllKernels[] = {KernelId::portable};
@@ -80,6 +82,7 @@ void aesni_cbc_encrypt(const std::uint32_t rk[32], std::uint8_t iv[16], const st
                        std::uint8_t* out, std::size_t n) noexcept;
 #elif defined(__aarch64__)
 extern const Kernel kNeonAes;
+extern const Kernel kArmv8Sm4;
 #endif
 
 /// The key schedule on top of a kernel's S-box (shared by the kernels).
