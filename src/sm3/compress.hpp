@@ -5,8 +5,8 @@
 // (rorx rotates without flag dependencies), an AVX2 one (rounds on the scalar ports,
 // expansion in vector registers; fastest where vector operations take two cycles, as on
 // AMD Zen 5) and an AVX-512 one (rounds in vector registers, expansion on the scalar
-// ports) run where CPUID allows, and the fastest of those is chosen at run time by
-// timing them.
+// ports) run where CPUID allows; on 64-bit ARM, one on the SM3 instructions runs where
+// the CPU has them. The fastest of those is chosen at run time by timing them.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +26,9 @@ void compress_avx2(std::uint32_t state[8], const std::uint8_t* blocks,
                    std::size_t nblocks) noexcept;
 void compress_avx512(std::uint32_t state[8], const std::uint8_t* blocks,
                      std::size_t nblocks) noexcept;
+#elif defined(__aarch64__)
+void compress_armv8_sm3(std::uint32_t state[8], const std::uint8_t* blocks,
+                        std::size_t nblocks) noexcept;
 #endif
 
 /// The kernel in use: the fastest this CPU runs, timed at first use, or the one that
@@ -39,6 +42,9 @@ const char* active_kernel_name() noexcept;
 enum class Kernel { portable, bmi2, avx2, avx512 };
 inline constexpr Kernel kAllKernels[] = {Kernel::portable, Kernel::bmi2, Kernel::avx2,
                                          Kernel::avx512};
+#elif defined(__aarch64__)
+enum class Kernel { portable, armv8_sm3 };
+inline constexpr Kernel kAllKernels[] = {Kernel::portable, Kernel::armv8_sm3};
 #else
 enum class Kernel { portable };
 inline constexpr Kernel kAllKernels[] = {Kernel::portable};

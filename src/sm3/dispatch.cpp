@@ -22,6 +22,8 @@ constexpr KernelInfo kKernels[] = {
     {"bmi2", compress_bmi2, kCpuBmi2},
     {"avx2", compress_avx2, kCpuAvx2 | kCpuBmi2},
     {"avx512", compress_avx512, kCpuAvx512 | kCpuBmi2},
+#elif defined(__aarch64__)
+    {"armv8_sm3", compress_armv8_sm3, kCpuArmAsimd | kCpuArmSm3},
 #endif
 };
 static_assert(std::size(kKernels) == std::size(kAllKernels));

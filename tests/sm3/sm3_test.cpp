@@ -139,7 +139,7 @@ TEST_P(Sm3Kernel, AgreesWithStandardFunction) {
 // do; the AVX-512 and AVX2 kernels prepare schedules ahead of the rounds, so the
 // first, middle and last blocks take different paths.
 TEST_P(Sm3Kernel, ChainsBlocks) {
-    for (std::size_t n : {1, 2, 3, 4, 7}) {
+    for (std::size_t n = 1; n <= 8; ++n) {
         const Bytes data = random_bytes(64 * n);
         auto expected = sm3::IV;
         for (std::size_t b = 0; b < n; ++b)
@@ -151,10 +151,12 @@ TEST_P(Sm3Kernel, ChainsBlocks) {
 }
 
 // The kernel alone, from the initial value over the padded message (0x80, zeros,
-// the length in bits big-endian), against OpenSSL's digest of the message.
+// the length in bits big-endian), against OpenSSL's digest of the message: every
+// length up to 300 bytes, then random ones up to 4 KiB.
 TEST_P(Sm3Kernel, DigestsMatchOpenSsl) {
-    for (int i = 0; i < 200; ++i) {
-        const std::size_t len = i < 130 ? static_cast<std::size_t>(i) : pelmo::test::rng()() % 4097;
+    for (int i = 0; i < 400; ++i) {
+        const std::size_t len =
+            i <= 300 ? static_cast<std::size_t>(i) : pelmo::test::rng()() % 4097;
         const Bytes msg = random_bytes(len);
         Bytes padded = msg;
         padded.push_back(0x80);
@@ -168,6 +170,19 @@ TEST_P(Sm3Kernel, DigestsMatchOpenSsl) {
             for (int k = 3; k >= 0; --k) digest.push_back(static_cast<std::uint8_t>(w >> (8 * k)));
         ASSERT_EQ(to_hex(digest), to_hex(pelmo::test::openssl_sm3(msg))) << len;
     }
+}
+
+// A long run of blocks in one call (the state carried in registers from block to
+// block) against the portable kernel, from a random state.
+TEST_P(Sm3Kernel, LongRunAgreesWithThePortableKernel) {
+    constexpr std::size_t kBlocks = 1000;
+    const Bytes data = random_bytes(64 * kBlocks);
+    std::array<std::uint32_t, 8> expected{};
+    for (auto& w : expected) w = static_cast<std::uint32_t>(pelmo::test::rng()());
+    auto st = expected;
+    ksm3::compress_portable(expected.data(), data.data(), kBlocks);
+    fn_(st.data(), data.data(), kBlocks);
+    EXPECT_EQ(st, expected);
 }
 
 TEST(Sm3Compression, PaddedAbcBlockGivesTheStandardDigest) {

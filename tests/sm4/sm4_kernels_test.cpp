@@ -233,6 +233,58 @@ TEST(Sm4Kernels, LongRunsInPlaceAndChainedAgreeWithOpenSsl) {
     });
 }
 
+// Every run of 1..70 blocks through each kernel's entry points against the portable
+// kernel: every split into the kernels' batches (8, 4, 2 and 1 blocks; groups of four
+// transposed blocks, two groups at a time; 16 and 64 blocks on x86) and every tail,
+// out of place and in place, with the CBC chaining value after the call. The outputs
+// for n blocks are the first n of those for 70.
+TEST(Sm4Kernels, EveryBlockCountUpTo70AgreesWithThePortableKernel) {
+    constexpr std::size_t kMax = 70;
+    const Bytes key = random_bytes(16), iv = random_bytes(16), msg = random_bytes(16 * kMax);
+    std::uint32_t rk[32], rk_dec[32];
+    ksm4::kPortable.expand_key(key.data(), rk);
+    for (int i = 0; i < 32; ++i) rk_dec[i] = rk[31 - i];
+    enum Op { kEcb, kCbcEncrypt, kCbcDecrypt };
+    const char* const op_names[] = {"ECB", "CBC encryption", "CBC decryption"};
+    const auto run = [&](const ksm4::Kernel& k, Op op, const std::uint8_t* in, std::uint8_t* out,
+                         std::size_t n, std::uint8_t chain[16]) {
+        std::memcpy(chain, iv.data(), 16);
+        if (op == kEcb) k.ecb(rk, in, out, n);
+        if (op == kCbcEncrypt) k.cbc_encrypt(rk, chain, in, out, n);
+        if (op == kCbcDecrypt) k.cbc_decrypt(rk_dec, chain, in, out, n);
+    };
+    Bytes expected[3];
+    for (Op op : {kEcb, kCbcEncrypt, kCbcDecrypt}) {
+        std::uint8_t chain[16];
+        expected[op].resize(msg.size());
+        run(ksm4::kPortable, op, msg.data(), expected[op].data(), kMax, chain);
+    }
+    for_each_kernel([&](const ksm4::Kernel& k) {
+        for (Op op : {kEcb, kCbcEncrypt, kCbcDecrypt}) {
+            for (std::size_t n = 1; n <= kMax; ++n) {
+                SCOPED_TRACE(std::string(op_names[op]) + ", " + std::to_string(n) + " blocks");
+                const std::size_t len = 16 * n;
+                // The chaining value afterwards: the last ciphertext block (ECB has none:
+                // the IV stays).
+                const std::uint8_t* last =
+                    op == kEcb ? iv.data()
+                               : (op == kCbcDecrypt ? msg.data() : expected[op].data()) + len - 16;
+                Bytes out(len + 16, 0xa5);  // a guard block after the output
+                std::uint8_t chain[16];
+                run(k, op, msg.data(), out.data(), n, chain);
+                ASSERT_EQ(0, std::memcmp(out.data(), expected[op].data(), len));
+                ASSERT_EQ(Bytes(out.begin() + static_cast<std::ptrdiff_t>(len), out.end()),
+                          Bytes(16, 0xa5));
+                ASSERT_EQ(0, std::memcmp(chain, last, 16));
+                Bytes buf(msg.begin(), msg.begin() + static_cast<std::ptrdiff_t>(len));
+                run(k, op, buf.data(), buf.data(), n, chain);
+                ASSERT_EQ(0, std::memcmp(buf.data(), expected[op].data(), len));
+                ASSERT_EQ(0, std::memcmp(chain, last, 16));
+            }
+        }
+    });
+}
+
 TEST(Sm4Kernels, KeyScheduleAgreesAcrossKernels) {
     for (int i = 0; i < 50; ++i) {
         const Bytes key = random_bytes(16);

@@ -18,6 +18,11 @@ std::uint32_t kernel_features(KernelId id) noexcept {
             return kCpuAesNi | kCpuAvx2;
         case KernelId::gfni_avx512:
             return kCpuGfni | kCpuAvx512;
+#elif defined(__aarch64__)
+        case KernelId::neon_aes:
+            return kCpuArmAsimd | kCpuArmAes;
+        case KernelId::armv8_sm4:
+            return kCpuArmAsimd | kCpuArmSm4;
 #endif
     }
     return ~0u;
@@ -32,6 +37,11 @@ const Kernel& kernel_of(KernelId id) noexcept {
             return kAesniAvx2;
         case KernelId::gfni_avx512:
             return kGfniAvx512;
+#elif defined(__aarch64__)
+        case KernelId::neon_aes:
+            return kNeonAes;
+        case KernelId::armv8_sm4:
+            return kArmv8Sm4;
 #endif
         case KernelId::portable:
             break;

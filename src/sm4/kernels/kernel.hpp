@@ -5,13 +5,16 @@
 // blocks at once; CBC encryption is serial and runs the kernel's lowest-latency
 // single-block path. `in` and `out` may be the same buffer (not otherwise overlapping).
 //
-// Kernels; of those CPUID allows, the fastest by measurement at first use runs, or the
+// Kernels; of those the CPU allows, the fastest by measurement at first use runs, or the
 // one PELMO_SM4_KERNEL names (common/dispatch.hpp):
-//   portable     plain C++ with lookup tables (only for CPUs without AES-NI or GFNI)
+//   portable     plain C++ with lookup tables (only for CPUs without a table-free kernel)
 // and on x86-64:
 //   aesni        AES-NI + SSSE3: the S-box through AESENCLAST, 8 blocks in flight (xmm)
 //   aesni_avx2   AES-NI + AVX2: 16 blocks in flight (ymm); single blocks as aesni
 //   gfni_avx512  GFNI + AVX-512: 64 blocks in flight (zmm); single blocks with GFNI on xmm
+// and on 64-bit ARM:
+//   neon_aes     Advanced SIMD + AES: the S-box through AESE, 8 blocks in flight
+//   armv8_sm4    SM4E/SM4EKEY: four rounds per instruction, 8 blocks in flight
 // Every kernel but the portable one is free of secret-dependent branches and memory
 // indices, key schedule included.
 #pragma once
@@ -43,6 +46,10 @@ struct Kernel {
 enum class KernelId { portable, aesni, aesni_avx2, gfni_avx512 };
 inline constexpr KernelId kAllKernels[] = {KernelId::portable, KernelId::aesni,
                                            KernelId::aesni_avx2, KernelId::gfni_avx512};
+#elif defined(__aarch64__)
+enum class KernelId { portable, neon_aes, armv8_sm4 };
+inline constexpr KernelId kAllKernels[] = {KernelId::portable, KernelId::neon_aes,
+                                           KernelId::armv8_sm4};
 #else
 enum class KernelId { portable };
 inline constexpr KernelId kAllKernels[] = {KernelId::portable};
@@ -73,6 +80,9 @@ void aesni_ecb_serial(const std::uint32_t rk[32], const std::uint8_t* in, std::u
                       std::size_t n) noexcept;
 void aesni_cbc_encrypt(const std::uint32_t rk[32], std::uint8_t iv[16], const std::uint8_t* in,
                        std::uint8_t* out, std::size_t n) noexcept;
+#elif defined(__aarch64__)
+extern const Kernel kNeonAes;
+extern const Kernel kArmv8Sm4;
 #endif
 
 /// The key schedule on top of a kernel's S-box (shared by the kernels).

@@ -2,8 +2,8 @@
 //
 // The S-box and the rounds' combined S-box-and-L table are indexed with key- and
 // data-dependent bytes, so this kernel is not constant time on CPUs with data caches.
-// It runs only where neither AES-NI nor GFNI is available; every other kernel is free
-// of such lookups.
+// It runs only where no table-free kernel can (no AES-NI or GFNI on x86-64, no AES or
+// SM4 instructions on 64-bit ARM); every other kernel is free of such lookups.
 #include <array>
 
 #include "common/wipe.hpp"

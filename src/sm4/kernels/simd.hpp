@@ -12,10 +12,16 @@
 //   to_domain(v)          Min applied to every byte (see affine.hpp)
 //   from_domain(v)        Min^-1 applied to every byte
 //   nonlinear(z, a0, a12, a3)   the three round outputs of affine.hpp from z
+//   nonlinear_keyed(z, k, a0, a12, a3)   optional: the same from z ^ k, for S-box
+//                         instructions that add a key first (ARM's AESE); ops that
+//                         have it get z without the round key
 //   term0, rot8, rot16, rot24   place those outputs (rotations of 32-bit lanes, plus
 //                               whatever lane fix-up the S-box instruction needs)
 //   first_prev(iv, in)    for CBC decryption: the vector of blocks preceding those in
-//                         the first vector at `in`, the first of them being iv
+//                         the first vector at `in`, the first of them being iv (a V128)
+//
+// The serial path (one block per register) runs on ops whose V is V128, the target's
+// 128-bit register type (x86-64 SSE, 64-bit ARM Advanced SIMD).
 //
 // Everything here is in an anonymous namespace: each kernel file gets its own copy,
 // compiled for its own instruction set.
@@ -25,7 +31,13 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__x86_64__)
 #include <immintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
+#else
+#error "the SM4 vector kernels are built for x86-64 and 64-bit ARM only"
+#endif
 
 #include "common/wipe.hpp"
 #include "sm4/affine.hpp"
@@ -39,6 +51,53 @@
 
 namespace pelmo::detail::sm4 {
 namespace {
+
+#if defined(__x86_64__)
+using V128 = __m128i;
+PELMO_SM4_TARGET inline V128 load128(const std::uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+PELMO_SM4_TARGET inline void store128(std::uint8_t* p, V128 v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+/// Word i of w into lane 0 of wi (the other lanes do not matter).
+PELMO_SM4_TARGET inline void split_words(V128 w, V128& w0, V128& w1, V128& w2, V128& w3) {
+    w0 = w;
+    w1 = _mm_shuffle_epi32(w, 0x55);
+    w2 = _mm_shuffle_epi32(w, 0xaa);
+    w3 = _mm_shuffle_epi32(w, 0xff);
+}
+/// [a, b, c, d] from lane 0 of each.
+PELMO_SM4_TARGET inline V128 join_words(V128 a, V128 b, V128 c, V128 d) {
+    return _mm_unpacklo_epi64(_mm_unpacklo_epi32(a, b), _mm_unpacklo_epi32(c, d));
+}
+#else
+using V128 = uint8x16_t;
+inline V128 load128(const std::uint8_t* p) {
+    return vld1q_u8(p);
+}
+inline void store128(std::uint8_t* p, V128 v) {
+    vst1q_u8(p, v);
+}
+inline void split_words(V128 w, V128& w0, V128& w1, V128& w2, V128& w3) {
+    const uint32x4_t u = vreinterpretq_u32_u8(w);
+    w0 = w;
+    w1 = vreinterpretq_u8_u32(vdupq_laneq_u32(u, 1));
+    w2 = vreinterpretq_u8_u32(vdupq_laneq_u32(u, 2));
+    w3 = vreinterpretq_u8_u32(vdupq_laneq_u32(u, 3));
+}
+inline V128 join_words(V128 a, V128 b, V128 c, V128 d) {
+    const uint32x4_t ab = vzip1q_u32(vreinterpretq_u32_u8(a), vreinterpretq_u32_u8(b));
+    const uint32x4_t cd = vzip1q_u32(vreinterpretq_u32_u8(c), vreinterpretq_u32_u8(d));
+    return vreinterpretq_u8_u64(vzip1q_u64(vreinterpretq_u64_u32(ab), vreinterpretq_u64_u32(cd)));
+}
+#endif
+
+/// Whether O's S-box instruction takes the round key itself (see nonlinear_keyed).
+template <class O>
+inline constexpr bool kKeyedSbox = requires {
+    &O::nonlinear_keyed;
+};
 
 /// Round keys in the transformed domain: Min * rk + cin in every byte. Wiped when done.
 struct DomainKeys {
@@ -58,9 +117,13 @@ PELMO_SM4_TARGET inline void sm4_round(typename O::V (&x)[G][4], int i0, int i1,
     const V k = O::bcast(rk);
 #pragma GCC unroll 8
     for (int g = 0; g < G; ++g) {
-        const V z = O::xor2(O::xor3(x[g][i1], x[g][i2], k), x[g][i3]);
         V a0, a12, a3;
-        O::nonlinear(z, a0, a12, a3);
+        if constexpr (kKeyedSbox<O>) {
+            O::nonlinear_keyed(O::xor3(x[g][i1], x[g][i2], x[g][i3]), k, a0, a12, a3);
+        } else {
+            const V z = O::xor2(O::xor3(x[g][i1], x[g][i2], k), x[g][i3]);
+            O::nonlinear(z, a0, a12, a3);
+        }
         const V u = O::xor2(x[g][i0], O::term0(a0));
         x[g][i0] = O::xor2(u, O::xor3(O::rot8(a12), O::rot16(a12), O::rot24(a3)));
     }
@@ -132,14 +195,14 @@ PELMO_SM4_TARGET inline void ecb_groups(const DomainKeys& dk, const std::uint8_t
 /// CBC decryption of G groups. Stores run from the last vector to the first and every
 /// ciphertext block is read before the store that could overwrite it, so in == out works.
 template <class O, int G>
-PELMO_SM4_TARGET inline void cbc_decrypt_groups(const DomainKeys& dk, __m128i& iv,
+PELMO_SM4_TARGET inline void cbc_decrypt_groups(const DomainKeys& dk, V128& iv,
                                                 const std::uint8_t* in, std::uint8_t* out) {
     using V = typename O::V;
     constexpr std::size_t kVecBytes = 16 * O::kBlocks;
     constexpr std::size_t kBytes = kVecBytes * 4 * G;
     V y[G][4];
     transform_groups<O, G>(dk, in, y);
-    const __m128i next_iv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + kBytes - 16));
+    const V128 next_iv = load128(in + kBytes - 16);
     for (int v = 4 * G - 1; v >= 1; --v) {
         const std::size_t at = kVecBytes * static_cast<std::size_t>(v);
         O::store(out + at, O::xor2(y[v / 4][v % 4], O::load(in + at - 16)));
@@ -179,7 +242,7 @@ struct EcbJob {
 template <class O>
 struct CbcDecryptJob {
     const DomainKeys& dk;
-    __m128i chain;
+    V128 chain;
     template <int GG>
     PELMO_SM4_TARGET void run(const std::uint8_t* in, std::uint8_t* out) {
         cbc_decrypt_groups<O, GG>(dk, chain, in, out);
@@ -205,24 +268,30 @@ PELMO_SM4_TARGET void cbc_decrypt_many(const std::uint32_t rk[32], std::uint8_t 
     // The chaining value afterwards is the last ciphertext block, read before the
     // output (possibly the same buffer) is written. A partial last group runs in a
     // padded buffer, so its own notion of "last block" would be wrong.
-    const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * (n - 1)));
-    CbcDecryptJob<O> job{dk, _mm_loadu_si128(reinterpret_cast<const __m128i*>(iv))};
+    const V128 last = load128(in + 16 * (n - 1));
+    CbcDecryptJob<O> job{dk, load128(iv)};
     drive<O, G>(job, in, out, n);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(iv), last);
+    store128(iv, last);
 }
 
 /// One serial step of the latency-bound path: xa = X_i, xb, xc, xd = X_i+1..3, z the S-box
 /// input of round i (in the domain). Afterwards xa = X_i+4 and z is the input of round
 /// i+1, computed as K ^ F(z) with K = X_i ^ X_i+2 ^ X_i+3 ^ rk_i+1 known in advance, so the
 /// critical path of a round is the affine-inverse, a rotation and two three-way XORs.
+/// (With a keyed S-box, z and K leave the round key out and the S-box adds rk_i.)
 template <class O>
-PELMO_SM4_TARGET PELMO_SM4_ALWAYS_INLINE void serial_step(__m128i& xa, __m128i xc, __m128i xd,
-                                                          __m128i& z, std::uint32_t next_rk) {
-    const __m128i k = O::xor2(O::xor3(xa, xc, xd), O::bcast(next_rk));
-    __m128i a0, a12, a3;
-    O::nonlinear(z, a0, a12, a3);
-    const __m128i t0 = O::term0(a0);
-    const __m128i f = O::xor3(O::rot8(a12), O::rot16(a12), O::rot24(a3));
+PELMO_SM4_TARGET PELMO_SM4_ALWAYS_INLINE void serial_step(V128& xa, V128 xc, V128 xd, V128& z,
+                                                          std::uint32_t rk, std::uint32_t next_rk) {
+    V128 k, a0, a12, a3;
+    if constexpr (kKeyedSbox<O>) {
+        k = O::xor3(xa, xc, xd);
+        O::nonlinear_keyed(z, O::bcast(rk), a0, a12, a3);
+    } else {
+        k = O::xor2(O::xor3(xa, xc, xd), O::bcast(next_rk));
+        O::nonlinear(z, a0, a12, a3);
+    }
+    const V128 t0 = O::term0(a0);
+    const V128 f = O::xor3(O::rot8(a12), O::rot16(a12), O::rot24(a3));
     z = O::xor3(k, t0, f);
     xa = O::xor3(xa, t0, f);
 }
@@ -230,32 +299,25 @@ PELMO_SM4_TARGET PELMO_SM4_ALWAYS_INLINE void serial_step(__m128i& xa, __m128i x
 /// The 32 rounds on X0..X3 (domain, lane 0 of each register); afterwards x0..x3 hold
 /// X32..X35.
 template <class O>
-PELMO_SM4_TARGET PELMO_SM4_ALWAYS_INLINE void serial_rounds(__m128i& x0, __m128i& x1, __m128i& x2,
-                                                            __m128i& x3, const DomainKeys& dk) {
-    __m128i z = O::xor2(O::xor3(x1, x2, O::bcast(dk.k[0])), x3);
+PELMO_SM4_TARGET PELMO_SM4_ALWAYS_INLINE void serial_rounds(V128& x0, V128& x1, V128& x2, V128& x3,
+                                                            const DomainKeys& dk) {
+    V128 z;
+    if constexpr (kKeyedSbox<O>)
+        z = O::xor3(x1, x2, x3);
+    else
+        z = O::xor2(O::xor3(x1, x2, O::bcast(dk.k[0])), x3);
     for (int r = 0; r < 32; r += 4) {
-        serial_step<O>(x0, x2, x3, z, dk.k[r + 1]);
-        serial_step<O>(x1, x3, x0, z, dk.k[r + 2]);
-        serial_step<O>(x2, x0, x1, z, dk.k[r + 3]);
-        serial_step<O>(x3, x1, x2, z, dk.k[(r + 4) & 31]);  // the last z goes unused
+        serial_step<O>(x0, x2, x3, z, dk.k[r], dk.k[r + 1]);
+        serial_step<O>(x1, x3, x0, z, dk.k[r + 1], dk.k[r + 2]);
+        serial_step<O>(x2, x0, x1, z, dk.k[r + 2], dk.k[r + 3]);
+        serial_step<O>(x3, x1, x2, z, dk.k[r + 3], dk.k[(r + 4) & 31]);  // the last z goes unused
     }
-}
-
-/// The four words of a block (already in the domain) into lane 0 of four registers.
-PELMO_SM4_TARGET inline void split_words(__m128i w, __m128i& w0, __m128i& w1, __m128i& w2,
-                                         __m128i& w3) {
-    w0 = w;
-    w1 = _mm_shuffle_epi32(w, 0x55);
-    w2 = _mm_shuffle_epi32(w, 0xaa);
-    w3 = _mm_shuffle_epi32(w, 0xff);
 }
 
 /// The output block X35, X34, X33, X32 from the domain.
 template <class O>
-PELMO_SM4_TARGET inline __m128i join_output(__m128i y32, __m128i y33, __m128i y34, __m128i y35) {
-    const __m128i hi = _mm_unpacklo_epi32(y35, y34);
-    const __m128i lo = _mm_unpacklo_epi32(y33, y32);
-    return O::bswap(O::from_domain(_mm_unpacklo_epi64(hi, lo)));
+PELMO_SM4_TARGET inline V128 join_output(V128 y32, V128 y33, V128 y34, V128 y35) {
+    return O::bswap(O::from_domain(join_words(y35, y34, y33, y32)));
 }
 
 /// CBC encryption, one block at a time. The chaining value stays in the domain: the
@@ -269,14 +331,13 @@ PELMO_SM4_TARGET void cbc_encrypt_serial(const std::uint32_t rk[32], std::uint8_
     if (n == 0) return;
     DomainKeys dk;
     O::domain_keys(rk, dk);
-    __m128i c0, c1, c2, c3;  // the previous ciphertext block's words, in the domain
+    V128 c0, c1, c2, c3;  // the previous ciphertext block's words, in the domain
     split_words(O::to_domain(O::bswap(O::load(iv))), c0, c1, c2, c3);
-    __m128i last = _mm_setzero_si128();
+    V128 last{};
     for (std::size_t i = 0; i < n; ++i, in += 16, out += 16) {
-        __m128i p0, p1, p2, p3;
+        V128 p0, p1, p2, p3;
         split_words(O::to_domain(O::bswap(O::load(in))), p0, p1, p2, p3);
-        __m128i x0 = O::xor2(p0, c0), x1 = O::xor2(p1, c1), x2 = O::xor2(p2, c2),
-                x3 = O::xor2(p3, c3);
+        V128 x0 = O::xor2(p0, c0), x1 = O::xor2(p1, c1), x2 = O::xor2(p2, c2), x3 = O::xor2(p3, c3);
         serial_rounds<O>(x0, x1, x2, x3, dk);
         c0 = x3;
         c1 = x2;
@@ -294,25 +355,26 @@ PELMO_SM4_TARGET void ecb_serial(const std::uint32_t rk[32], const std::uint8_t*
     DomainKeys dk;
     O::domain_keys(rk, dk);
     for (std::size_t i = 0; i < n; ++i, in += 16, out += 16) {
-        __m128i x0, x1, x2, x3;
+        V128 x0, x1, x2, x3;
         split_words(O::to_domain(O::bswap(O::load(in))), x0, x1, x2, x3);
         serial_rounds<O>(x0, x1, x2, x3, dk);
         O::store(out, join_output<O>(x0, x1, x2, x3));
     }
 }
 
-/// Byte-shuffle masks (PSHUFB within 128-bit lanes) for the 32-bit lane operations.
+/// Byte-shuffle masks (PSHUFB within 128-bit lanes, or ARM's TBL) for the 32-bit lane
+/// operations.
 struct ShuffleMasks {
     alignas(16) std::uint8_t bswap[16];
     alignas(16) std::uint8_t rot8[16], rot16[16], rot24[16];
-    // AESENCLAST's ShiftRows undone, then the rotation.
+    // The ShiftRows of AESENCLAST (or ARM's AESE) undone, then the rotation.
     alignas(16) std::uint8_t isr[16], isr_rot8[16], isr_rot16[16], isr_rot24[16];
 };
 
 constexpr ShuffleMasks make_shuffle_masks() {
     ShuffleMasks m{};
     // Inverse ShiftRows: byte 4c + r of the undone state is byte 4((c - r) mod 4) + r
-    // of AESENCLAST's output.
+    // of AESENCLAST's (AESE's) output.
     std::uint8_t isr[16] = {};
     for (int c = 0; c < 4; ++c)
         for (int r = 0; r < 4; ++r)
@@ -335,7 +397,7 @@ constexpr ShuffleMasks make_shuffle_masks() {
 
 inline constexpr ShuffleMasks kMasks = make_shuffle_masks();
 
-/// Nibble tables of the affine maps the AES-NI kernels need.
+/// Nibble tables of the affine maps the AES kernels (AES-NI, ARM AESE) need.
 struct AesTables {
     affine::NibbleTables to_domain, from_domain;  // Min, Min^-1
     affine::NibbleTables sbox_in, sbox_out;       // for tau: Min + cin; Mout after SubBytes
