@@ -11,6 +11,8 @@ inline constexpr bool kEmulated = false;
 
 /// `native` iterations on the build machine, `emulated` under an emulator: randomized
 /// loops keep their coverage natively and stay within the emulated suites' time budget.
-constexpr int iterations(int native, int emulated) { return kEmulated ? emulated : native; }
+constexpr int iterations(int native, int emulated) {
+    return kEmulated ? emulated : native;
+}
 
 }  // namespace pelmo::test
