@@ -127,56 +127,49 @@ template <int J, typename Schedule>
                                          std::uint32_t& r17, const Schedule& s) {
     constexpr auto k = static_cast<std::int32_t>(body::t_rot(J));
     std::uint32_t t, ss1, r9;
+// The round's instructions shared by both halves, around GG and FF, which differ.
+#define PELMO_SM3_SS1                         \
+    "addl %[w], %[h]\n\t"                     \
+    "addl %[w1], %[d]\n\t"                    \
+    "rorxl $20, %[a], %[t]\n\t"               \
+    "leal %c[k](%q[t]), %[ss1]\n\t"           \
+    "addl %[e], %[ss1]\n\t"                   \
+    "rorxl $25, %[ss1], %[ss1]\n\t" /* SS1 */ \
+    "movl %[f], %[r9]\n\t"                    \
+    "xorl %[g], %[r9]\n\t"
+#define PELMO_SM3_TT2_P0              \
+    "addl %[ss1], %[h]\n\t" /* TT2 */ \
+    "xorl %[ss1], %[t]\n\t" /* SS2 */ \
+    "rorxl $23, %[h], %[r9]\n\t"      \
+    "rorxl $15, %[h], %[r17]\n\t"     \
+    "xorl %[r9], %[h]\n\t"            \
+    "movl %[h], %[x]\n\t"             \
+    "xorl %[r17], %[h]\n\t" /* P0(TT2) */
+#define PELMO_SM3_TT1_ROTATE        \
+    "addl %[t], %[d]\n\t" /* TT1 */ \
+    "rorxl $23, %[b], %[b]\n\t"     \
+    "rorxl $13, %[f], %[f]"
+#define PELMO_SM3_ROUND_INPUTS \
+    [a] "r"(a), [c] "r"(c), [e] "r"(e), [g] "r"(g), [w] "m"(s.w[J]), [w1] "m"(s.w1[J]), [k] "i"(k)
     if constexpr (J < 16) {
-        asm("addl %[w], %[h]\n\t"
-            "addl %[w1], %[d]\n\t"
-            "rorxl $20, %[a], %[t]\n\t"
-            "leal %c[k](%q[t]), %[ss1]\n\t"
-            "addl %[e], %[ss1]\n\t"
-            "rorxl $25, %[ss1], %[ss1]\n\t"  // SS1
-            "movl %[f], %[r9]\n\t"
-            "xorl %[g], %[r9]\n\t"
-            "xorl %[e], %[r9]\n\t"  // GG
-            "addl %[r9], %[h]\n\t"
-            "addl %[ss1], %[h]\n\t"  // TT2
-            "xorl %[ss1], %[t]\n\t"  // SS2
-            "rorxl $23, %[h], %[r9]\n\t"
-            "rorxl $15, %[h], %[r17]\n\t"
-            "xorl %[r9], %[h]\n\t"
-            "movl %[h], %[x]\n\t"
-            "xorl %[r17], %[h]\n\t"  // P0(TT2)
+        asm(PELMO_SM3_SS1
+            "xorl %[e], %[r9]\n\t"  // GG = E ^ F ^ G
+            "addl %[r9], %[h]\n\t" PELMO_SM3_TT2_P0
             "movl %[a], %[ss1]\n\t"
             "xorl %[b], %[ss1]\n\t"
             "xorl %[c], %[ss1]\n\t"
-            "addl %[ss1], %[d]\n\t"
-            "addl %[t], %[d]\n\t"  // TT1
-            "rorxl $23, %[b], %[b]\n\t"
-            "rorxl $13, %[f], %[f]"
+            "addl %[ss1], %[d]\n\t"  // FF = A ^ B ^ C
+            PELMO_SM3_TT1_ROTATE
             : [b] "+r"(b), [d] "+r"(d), [f] "+r"(f), [h] "+r"(h), [x] "=&r"(x), [r17] "=&r"(r17),
               [t] "=&r"(t), [ss1] "=&r"(ss1), [r9] "=&r"(r9)
-            : [a] "r"(a), [c] "r"(c), [e] "r"(e), [g] "r"(g), [w] "m"(s.w[J]), [w1] "m"(s.w1[J]),
-              [k] "i"(k));
+            : PELMO_SM3_ROUND_INPUTS);
     } else {
-        asm("addl %[w], %[h]\n\t"
-            "addl %[w1], %[d]\n\t"
-            "rorxl $20, %[a], %[t]\n\t"
-            "leal %c[k](%q[t]), %[ss1]\n\t"
-            "addl %[e], %[ss1]\n\t"
-            "rorxl $25, %[ss1], %[ss1]\n\t"  // SS1
-            "movl %[f], %[r9]\n\t"
-            "xorl %[g], %[r9]\n\t"
+        asm(PELMO_SM3_SS1
             "andl %[r9], %[r17]\n\t"
             "xorl %[g], %[r17]\n\t"
             "andl %[r9], %[x]\n\t"
             "xorl %[r17], %[x]\n\t"  // GG
-            "addl %[x], %[h]\n\t"
-            "addl %[ss1], %[h]\n\t"  // TT2
-            "xorl %[ss1], %[t]\n\t"  // SS2
-            "rorxl $23, %[h], %[r9]\n\t"
-            "rorxl $15, %[h], %[r17]\n\t"
-            "xorl %[r9], %[h]\n\t"
-            "movl %[h], %[x]\n\t"
-            "xorl %[r17], %[h]\n\t"  // P0(TT2)
+            "addl %[x], %[h]\n\t" PELMO_SM3_TT2_P0
             "movl %[a], %[ss1]\n\t"
             "andl %[b], %[ss1]\n\t"
             "addl %[ss1], %[d]\n\t"
@@ -184,14 +177,15 @@ template <int J, typename Schedule>
             "xorl %[b], %[ss1]\n\t"
             "andl %[c], %[ss1]\n\t"
             "addl %[ss1], %[d]\n\t"  // FF = (A & B) + (C & (A ^ B)): disjoint bits
-            "addl %[t], %[d]\n\t"    // TT1
-            "rorxl $23, %[b], %[b]\n\t"
-            "rorxl $13, %[f], %[f]"
+            PELMO_SM3_TT1_ROTATE
             : [b] "+r"(b), [d] "+r"(d), [f] "+r"(f), [h] "+r"(h), [x] "+r"(x), [r17] "+r"(r17),
               [t] "=&r"(t), [ss1] "=&r"(ss1), [r9] "=&r"(r9)
-            : [a] "r"(a), [c] "r"(c), [e] "r"(e), [g] "r"(g), [w] "m"(s.w[J]), [w1] "m"(s.w1[J]),
-              [k] "i"(k));
+            : PELMO_SM3_ROUND_INPUTS);
     }
+#undef PELMO_SM3_SS1
+#undef PELMO_SM3_TT2_P0
+#undef PELMO_SM3_TT1_ROTATE
+#undef PELMO_SM3_ROUND_INPUTS
 }
 
 template <int J, typename Schedule>
