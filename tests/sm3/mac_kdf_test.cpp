@@ -188,7 +188,8 @@ TEST(KdfSm3KnownAnswers, CrossImplementationValues) {
 
 TEST(Pbkdf2Sm3Differential, PasswordSaltAndLengthBoundariesAgainstOpenSsl) {
     const std::uint32_t iterations[] = {1, 2, 3, 50};
-    const std::size_t lengths[] = {1, 31, 32, 33, 64, 65, 100};
+    // Eight lengths against seven salt lengths: every pairing comes up.
+    const std::size_t lengths[] = {1, 31, 32, 33, 63, 64, 65, 100};
     std::size_t n = 0;
     for (std::size_t pass_len : kBoundaries)
         for (std::size_t salt_len : kBoundaries) {
@@ -208,7 +209,8 @@ TEST(Pbkdf2Sm3Differential, PasswordSaltAndLengthBoundariesAgainstOpenSsl) {
 }
 
 TEST(HkdfSm3Differential, IkmSaltInfoAndLengthBoundariesAgainstOpenSsl) {
-    const std::size_t lengths[] = {1, 31, 32, 33, 64, 65, 255 * 32};
+    // Eight lengths against seven info lengths: every pairing comes up.
+    const std::size_t lengths[] = {1, 31, 32, 33, 63, 64, 65, 100};
     std::size_t n = 0;
     for (std::size_t ikm_len : kBoundaries)
         for (std::size_t salt_len : kBoundaries)
@@ -221,6 +223,13 @@ TEST(HkdfSm3Differential, IkmSaltInfoAndLengthBoundariesAgainstOpenSsl) {
                     << "ikm " << ikm_len << ", salt " << salt_len << ", info " << info_len << ", "
                     << len << " bytes";
             }
+    // The longest output, 255 blocks.
+    for (std::size_t side_len : {0u, 65u}) {
+        const Bytes ikm = random_bytes(32), side = random_bytes(side_len);
+        ASSERT_EQ(sm3::hkdf_sm3(ikm, side, side, 255 * 32),
+                  pelmo::test::openssl_hkdf_sm3(ikm, side, side, 255 * 32))
+            << side_len;
+    }
     // No salt is 32 zero bytes.
     const Bytes ikm = random_bytes(22), info = random_bytes(5);
     EXPECT_EQ(sm3::hkdf_sm3(ikm, {}, info, 50), sm3::hkdf_sm3(ikm, Bytes(32, 0), info, 50));
