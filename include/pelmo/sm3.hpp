@@ -122,7 +122,7 @@ class HmacSM3 {
 /// HMAC-SM3 of data under key (RFC 2104, any key length).
 SM3::Digest hmac_sm3(ByteView key, ByteView data) noexcept;
 
-/// PBKDF2 (PKCS #5 v2.1, RFC 8018) with HMAC-SM3: length bytes from password and salt
+/// PBKDF2 (RFC 8018) with HMAC-SM3: length bytes from password and salt
 /// (either may be empty). iterations >= 1 and 1 <= length <= 32 * (2^32 - 1), otherwise
 /// std::invalid_argument naming the parameter and its range.
 Bytes pbkdf2_sm3(ByteView password, ByteView salt, std::uint32_t iterations, std::size_t length);
