@@ -1,4 +1,5 @@
-// The SM3 hash function (GB/T 32905) and the SM2 key-derivation function.
+// The SM3 hash function (GB/T 32905), the SM2 key-derivation function, and HMAC-SM3
+// with the key derivations built on it (PBKDF2, HKDF).
 #pragma once
 
 #include <array>
@@ -71,9 +72,64 @@ class SM3 {
     static Digest hash(ByteView data) noexcept;
 
   private:
+    friend class HmacSM3;
+    // Continues a message whose first `length` bytes, whole blocks, left the chaining
+    // value `state` (the keyed states of HMAC).
+    SM3(const std::array<std::uint32_t, 8>& state, std::uint64_t length)
+    noexcept : state_(state), length_(length) {}
+
     std::array<std::uint32_t, 8> state_{};
     std::array<std::uint8_t, block_size> buffer_{};
     std::uint64_t length_ = 0;  // bytes fed so far
 };
+
+/// Incremental HMAC-SM3 (RFC 2104) under a key of any length (a key longer than a block
+/// is hashed first). The SM3 states after the inner and outer key blocks are computed
+/// once, at construction, so each message costs only its own compressions plus one;
+/// copying a keyed object (or reset()) reuses them. Every key-derived state is wiped
+/// when the object dies.
+///
+///     pelmo::sm3::HmacSM3 mac(key);
+///     mac.update(part1).update(part2);
+///     pelmo::sm3::SM3::Digest tag = mac.digest();
+class HmacSM3 {
+  public:
+    explicit HmacSM3(ByteView key) noexcept;
+    HmacSM3(const HmacSM3&) noexcept = default;
+    HmacSM3& operator=(const HmacSM3&) noexcept = default;
+    ~HmacSM3();
+
+    /// Appends bytes to the message.
+    HmacSM3& update(ByteView data) noexcept;
+    HmacSM3& update(std::string_view text) noexcept {
+        return update(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    }
+    /// The MAC of everything fed so far; the object may go on being updated.
+    SM3::Digest digest() const noexcept;
+    /// The MAC as 64 lower-case hexadecimal digits.
+    std::string hexdigest() const;
+    /// Starts a new message under the same key.
+    void reset() noexcept;
+
+  private:
+    friend Bytes pbkdf2_sm3(ByteView, ByteView, std::uint32_t, std::size_t);
+
+    std::array<std::uint32_t, 8> inner_{};  // after the key block XOR 0x36
+    std::array<std::uint32_t, 8> outer_{};  // after the key block XOR 0x5c
+    SM3 hash_;                              // the inner hash of the message
+};
+
+/// HMAC-SM3 of data under key (RFC 2104, any key length).
+SM3::Digest hmac_sm3(ByteView key, ByteView data) noexcept;
+
+/// PBKDF2 (RFC 8018) with HMAC-SM3: length bytes from password and salt
+/// (either may be empty). iterations >= 1 and 1 <= length <= 32 * (2^32 - 1), otherwise
+/// std::invalid_argument naming the parameter and its range.
+Bytes pbkdf2_sm3(ByteView password, ByteView salt, std::uint32_t iterations, std::size_t length);
+
+/// HKDF (RFC 5869) with HMAC-SM3, extract then expand: length bytes of keying material
+/// from ikm, salt (empty: 32 zero bytes) and info. 1 <= length <= 255 * 32, otherwise
+/// std::invalid_argument naming the range.
+Bytes hkdf_sm3(ByteView ikm, ByteView salt, ByteView info, std::size_t length);
 
 }  // namespace pelmo::sm3

@@ -10,6 +10,7 @@
 #include "common/wipe.hpp"
 #include "sm3/compress.hpp"
 #include "sm3/kdf.hpp"
+#include "sm3/state.hpp"
 
 namespace pelmo::sm3 {
 
@@ -141,12 +142,7 @@ SM3::Digest SM3::digest() const noexcept {
     for (int i = 0; i < 8; ++i) tail[total - 1 - i] = static_cast<std::uint8_t>(bits >> (8 * i));
     detail::sm3::compress_kernel()(st, tail, total / block_size);
     Digest out;
-    for (int i = 0; i < 8; ++i) {
-        out[4 * i] = static_cast<std::uint8_t>(st[i] >> 24);
-        out[4 * i + 1] = static_cast<std::uint8_t>(st[i] >> 16);
-        out[4 * i + 2] = static_cast<std::uint8_t>(st[i] >> 8);
-        out[4 * i + 3] = static_cast<std::uint8_t>(st[i]);
-    }
+    detail::sm3::store_state(st, out.data());
     // The copies of the state and of the buffered bytes go as the hasher's own do.
     detail::secure_wipe(st, sizeof st);
     detail::secure_wipe(tail, sizeof tail);

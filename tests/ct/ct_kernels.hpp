@@ -1,5 +1,6 @@
-// The SM4 kernels the constant-time check runs: every table-free kernel that this CPU
-// and valgrind execute, each forced through PELMO_SM4_KERNEL.
+// The kernels the constant-time check runs, each forced through its environment variable.
+//
+// SM4: every table-free kernel that this CPU and valgrind execute.
 //
 // valgrind 3.19, probed on an AVX-512 + GFNI CPU: it executes AES-NI in SSE encoding and
 // AVX2 with VEX-encoded AES-NI, so the aesni and aesni_avx2 kernels run under it. It
@@ -13,8 +14,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "common/cpu.hpp"
+#include "sm3/compress.hpp"
 #include "sm4/kernels/kernel.hpp"
 #include "support/kernels.hpp"
 
@@ -40,6 +43,28 @@ int for_each_sm4_kernel(Run run) {
         ++ran;
     }
     if (ran == 0) std::printf("ct:   sm4 skipped: no table-free kernel on this CPU\n");
+    return ran;
+}
+
+/// Calls run() once under each SM3 kernel this CPU and valgrind execute (all of them are
+/// free of tables and data-dependent branches; valgrind hides AVX-512 from CPUID, so that
+/// kernel is not offered); returns how many ran.
+template <class Run>
+int for_each_sm3_kernel(Run run) {
+    namespace ksm3 = pelmo::detail::sm3;
+    int ran = 0;
+    for (const ksm3::Kernel k : ksm3::kAllKernels) {
+        if (ksm3::kernel_by_name(k) == nullptr) {
+            std::printf("ct:   sm3 kernel %s: not run (not offered here)\n", ksm3::kernel_name(k));
+            continue;
+        }
+        const pelmo::test::ScopedKernel force("PELMO_SM3_KERNEL", ksm3::kernel_name(k));
+        if (std::string(ksm3::active_kernel_name()) != ksm3::kernel_name(k)) std::abort();
+        std::printf("ct:   sm3 kernel %s\n", ksm3::active_kernel_name());
+        std::fflush(stdout);
+        run();
+        ++ran;
+    }
     return ran;
 }
 

@@ -100,4 +100,22 @@ TEST(Threads, Sm4EnginesPerThreadAndSm3) {
     EXPECT_EQ(failures.load(), 0);
 }
 
+TEST(Threads, SharedKeyedHmacAndKeyDerivations) {
+    const Bytes key = pelmo::test::random_bytes(40), msg = pelmo::test::random_bytes(1000);
+    const pelmo::sm3::HmacSM3 keyed(key);
+    const auto tag = pelmo::sm3::hmac_sm3(key, msg);
+    const Bytes pbkdf2 = pelmo::sm3::pbkdf2_sm3(key, msg, 20, 40);
+    const Bytes hkdf = pelmo::sm3::hkdf_sm3(key, msg, key, 100);
+    std::atomic<int> failures{0};
+    in_threads([&](int) {
+        for (int i = 0; i < kRounds; ++i) {
+            pelmo::sm3::HmacSM3 mac = keyed;  // a copy of the shared keyed object
+            if (mac.update(msg).digest() != tag || keyed.digest() == tag) ++failures;
+            if (pelmo::sm3::pbkdf2_sm3(key, msg, 20, 40) != pbkdf2) ++failures;
+            if (pelmo::sm3::hkdf_sm3(key, msg, key, 100) != hkdf) ++failures;
+        }
+    });
+    EXPECT_EQ(failures.load(), 0);
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include "support/kernels.hpp"
 #include "support/openssl_oracle.hpp"
 #include "support/random_input.hpp"
+#include "support/sm3_kernels.hpp"
 
 namespace {
 
@@ -21,21 +22,7 @@ using pelmo::test::random_bytes;
 namespace sm3 = pelmo::sm3;
 namespace ksm3 = pelmo::detail::sm3;
 
-// Runs body once per compression kernel this CPU supports, forcing that kernel.
-template <typename Body>
-void for_each_kernel(Body body) {
-    for (const ksm3::Kernel k : ksm3::kAllKernels) {
-        const char* name = ksm3::kernel_name(k);
-        if (ksm3::kernel_by_name(k) == nullptr) {
-            pelmo::test::note_skipped_kernel("SM3", name);
-            continue;
-        }
-        const pelmo::test::ScopedKernel force("PELMO_SM3_KERNEL", name);
-        SCOPED_TRACE(name);
-        ASSERT_STREQ(ksm3::active_kernel_name(), name);
-        body();
-    }
-}
+using pelmo::test::for_each_sm3_kernel;
 
 TEST(Sm3KnownAnswers, StandardExamples) {
     // GB/T 32905, examples 1 and 2.
@@ -45,7 +32,7 @@ TEST(Sm3KnownAnswers, StandardExamples) {
     for (int i = 0; i < 16; ++i) abcd += "abcd";
     EXPECT_EQ(sm3::sm3_hash(as_bytes(abcd)),
               "debe9ff92275b8a138604889c18e5a4d6fdb70e5387e5765293dcba39c0c5732");
-    for_each_kernel([&] {
+    for_each_sm3_kernel([&] {
         EXPECT_EQ(sm3::SM3().update("abc").hexdigest(),
                   "66c7f0f462eeedd9d1f2d46bdc10e4e24167c4875cf2f7a2297da02b8f4ba8e0");
     });
@@ -56,7 +43,7 @@ TEST(Sm3KnownAnswers, EmptyMessage) {
 }
 
 TEST(Sm3Padding, BoundaryLengthsMatchOpenSsl) {
-    for_each_kernel([] {
+    for_each_sm3_kernel([] {
         for (std::size_t len : {55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u}) {
             const Bytes msg = random_bytes(len);
             const Bytes copy = msg;
@@ -67,7 +54,7 @@ TEST(Sm3Padding, BoundaryLengthsMatchOpenSsl) {
 }
 
 TEST(Sm3Differential, RandomLengthsAgainstOpenSsl) {
-    for_each_kernel([] {
+    for_each_sm3_kernel([] {
         for (int i = 0; i < 300; ++i) {
             const std::size_t len = pelmo::test::rng()() % 4097;
             const Bytes msg = random_bytes(len);
@@ -79,7 +66,7 @@ TEST(Sm3Differential, RandomLengthsAgainstOpenSsl) {
 TEST(Sm3Incremental, RandomChunksOfALargeMessage) {
     const Bytes msg = random_bytes((3u << 20) + 37);
     const std::string expected = to_hex(pelmo::test::openssl_sm3(msg));
-    for_each_kernel([&] {
+    for_each_sm3_kernel([&] {
         sm3::SM3 h;
         std::size_t at = 0;
         while (at < msg.size()) {

@@ -16,12 +16,14 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-/// `pelmo sm3 [FILE...]`
+/// `pelmo sm3 [--hmac KEY | --hmac-file F] [FILE...]`
 void add_sm3(CLI::App& app, Action& action);
 /// `pelmo sm4 encrypt|decrypt ...`
 void add_sm4(CLI::App& app, Action& action);
 /// `pelmo sm2 keygen|pubkey|sign|verify|encrypt|decrypt|recover ...`
 void add_sm2(CLI::App& app, Action& action);
+/// `pelmo kdf pbkdf2|hkdf ...`
+void add_kdf(CLI::App& app, Action& action);
 /// `pelmo demo`
 void add_demo(CLI::App& app, Action& action);
 /// `pelmo speed`

@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
     pelmo::cli::add_sm3(app, action);
     pelmo::cli::add_sm4(app, action);
     pelmo::cli::add_sm2(app, action);
+    pelmo::cli::add_kdf(app, action);
     pelmo::cli::add_demo(app, action);
     pelmo::cli::add_speed(app, action);
     try {
