@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -20,6 +19,7 @@
 #include "sm2/kdf.hpp"
 #include "sm2/key_exchange.hpp"
 #include "support/emulation.hpp"
+#include "support/example_keys.hpp"
 #include "support/random_input.hpp"
 
 namespace {
@@ -100,14 +100,7 @@ Bytes B(std::string_view hex) {
     return from_hex(hex);
 }
 
-std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using pelmo::test::upper;
 
 // A key pair of the table: d drawn from the tests' generator, in [1, n - 1].
 struct KeyPair {
@@ -243,7 +236,7 @@ TEST(SM2KeyExchange, PointsOffTheCurveGiveNoValue) {
         SCOPED_TRACE(generic ? "generic path" : "default path");
         const Pair p = example_pair(generic);
         const std::string& R = kRec.R_b;
-        const std::string p_hex = lower(kRec.table->at("p"));
+        const std::string& p_hex = kRec.table->at("p");
         const BigInt y = parse_hex_int(R.substr(64));
         for (const std::string& bad : {R.substr(0, 64) + int_to_hex(y + 1, 64),  // y off by one
                                        std::string(128, '0'),                    // (0, 0): no point
