@@ -128,6 +128,8 @@ struct KeyExchangeState {
         const Curve& c = *curve;
         n = c.n();
         if (n < 2) throw std::invalid_argument("curve order n is too small for key exchange");
+        // w = ceil(ceil(log2 n) / 2) - 1, where ceil(log2 n) is n's bit length (n, a
+        // prime above 2, is no power of two).
         const std::size_t bits = mpz_sizeinbase(n.get_mpz_t(), 2);
         w = static_cast<unsigned>((bits + 1) / 2 - 1);
         const std::string_view g_text = c.entry("g");
