@@ -1,8 +1,8 @@
 // SM2 beside OpenSSL 3.0: key generation, signing and verification of a 32-byte
 // value, scalar multiplication of a random point, encryption and decryption of 32 bytes
-// and 1 KiB, SM2-with-SM3 signatures (identity digest included) and public-key
-// recovery; OpenSSL's ECDSA P-256 (hand-written assembly) as the reference for a curve
-// of this size.
+// and 1 KiB, SM2-with-SM3 signatures (identity digest included), public-key recovery
+// and one side of a key exchange; OpenSSL's ECDSA and ECDH on P-256 (hand-written
+// assembly) as the reference for a curve of this size.
 #include <pelmo/crypt_managers.hpp>
 #include <pelmo/func.hpp>
 #include <pelmo/sm2.hpp>
@@ -166,6 +166,32 @@ void BM_pelmo_recover_public_keys(benchmark::State& state) {
           "pelmo recover_public_keys");
 }
 BENCHMARK(BM_pelmo_recover_public_keys)->Arg(0)->Arg(27);
+
+// One side of a key exchange with static keys set up once, as a server holds them: a
+// fresh ephemeral point, then K (16 bytes) and the confirmations from the peer's
+// ephemeral point, and the check of the peer's confirmation.
+void BM_pelmo_key_exchange_side(benchmark::State& state) {
+    SM2Manager peer_keys;
+    const std::string peer_pub = peer_keys.get_public_key();
+    const std::string_view id_text = "1234567812345678";
+    const pelmo::ByteView id(reinterpret_cast<const std::uint8_t*>(id_text.data()), id_text.size());
+    pelmo::sm2::SM2KeyExchange me(pelmo_keys().priv, pelmo_keys().pub, id, peer_pub, id, true);
+    pelmo::sm2::SM2KeyExchange peer(peer_keys.get_private_key(), peer_pub, id, pelmo_keys().pub, id,
+                                    false);
+    const std::string R_peer = peer.ephemeral();
+    for (auto _ : state) {
+        const std::string R = me.ephemeral();
+        const auto result = me.compute(R_peer, 16);
+        benchmark::DoNotOptimize(R.data());
+        check(result.has_value(), "pelmo key exchange");
+        benchmark::DoNotOptimize(pelmo::sm2::SM2KeyExchange::confirm(*result, result->expected));
+    }
+    const std::string R_me = me.ephemeral();
+    const auto mine = me.compute(R_peer, 16);
+    const auto theirs = peer.compute(R_me, 16);
+    check(mine && theirs && mine->key == theirs->key, "pelmo key exchange agreement");
+}
+BENCHMARK(BM_pelmo_key_exchange_side);
 
 // OpenSSL
 
@@ -352,6 +378,30 @@ void BM_openssl_p256_ecdsa_verify(benchmark::State& state) {
     verify_loop(state, k.key);
 }
 BENCHMARK(BM_openssl_p256_ecdsa_verify);
+
+// One side of an ephemeral ECDH on P-256, the counterpart of a key-exchange side: a
+// fresh key pair, then the shared secret with the peer's public key.
+void BM_openssl_p256_ecdh_keygen_and_derive(benchmark::State& state) {
+    static const OsslKey peer("EC", NID_X9_62_prime256v1);
+    EVP_PKEY_CTX* gen = EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr);
+    check(EVP_PKEY_keygen_init(gen) == 1, "keygen_init");
+    check(EVP_PKEY_CTX_set_ec_paramgen_curve_nid(gen, NID_X9_62_prime256v1) == 1, "nid");
+    std::uint8_t secret[32];
+    for (auto _ : state) {
+        EVP_PKEY* key = nullptr;
+        check(EVP_PKEY_generate(gen, &key) == 1, "keygen");
+        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+        check(EVP_PKEY_derive_init(ctx) == 1, "derive_init");
+        check(EVP_PKEY_derive_set_peer(ctx, peer.key) == 1, "set_peer");
+        std::size_t len = sizeof secret;
+        check(EVP_PKEY_derive(ctx, secret, &len) == 1, "derive");
+        benchmark::DoNotOptimize(secret);
+        EVP_PKEY_CTX_free(ctx);
+        EVP_PKEY_free(key);
+    }
+    EVP_PKEY_CTX_free(gen);
+}
+BENCHMARK(BM_openssl_p256_ecdh_keygen_and_derive);
 
 }  // namespace
 

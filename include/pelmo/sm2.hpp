@@ -1,5 +1,6 @@
-// The SM2 elliptic-curve algorithms (GB/T 32918): keys, signatures, encryption and
-// public-key recovery, with points, keys and curve parameters as hexadecimal text.
+// The SM2 elliptic-curve algorithms (GB/T 32918): keys, signatures, encryption,
+// public-key recovery and key exchange, with points, keys and curve parameters as
+// hexadecimal text.
 #pragma once
 
 #include <map>
@@ -9,11 +10,14 @@
 #include <string>
 #include <string_view>
 
+#include <pelmo/sm3.hpp>
 #include <pelmo/types.hpp>
 
 namespace pelmo::detail::sm2 {
 struct Curve;
 struct EngineAccess;
+struct KeyExchangeState;
+struct KeyExchangeAccess;
 }  // namespace pelmo::detail::sm2
 
 namespace pelmo::sm2 {
@@ -81,6 +85,55 @@ class CryptSM2 {
     friend struct detail::sm2::EngineAccess;
     // The curve table with its numbers parsed once, shared read-only between copies.
     std::shared_ptr<const detail::sm2::Curve> curve_;
+};
+
+/// What one side of a key exchange derives.
+struct KeyExchangeResult {
+    Bytes key;                      // K, klen bytes
+    sm3::SM3::Digest confirmation;  // to send: S_A (initiator) or S_B (responder)
+    sm3::SM3::Digest expected;  // to compare with the peer's: S_B (initiator) or S_A (responder)
+};
+
+/// One side of an SM2 key exchange (GB/T 32918.3) with key confirmation, on any curve
+/// table of cofactor 1; constant time in the private key and the ephemeral scalar on
+/// the recommended curve. Keys and points are hexadecimal texts: a private key of 1 to
+/// para_len digits with a value in [1, n - 1], public keys and ephemeral points x || y
+/// of para_len digits each (a public key of 130 digits may start with "04", which is
+/// dropped). The identities are any bytes (up to 8191 of them); the usual one,
+/// "1234567812345678", must be passed explicitly. The constructor refuses (with
+/// std::invalid_argument) a peer key that is not a point of the curve and a public key
+/// that is not the private key's. Copies are not allowed (the object holds secrets,
+/// which its destructor wipes); a move leaves the source without keys, usable for
+/// nothing but destruction and assignment.
+class SM2KeyExchange {
+  public:
+    SM2KeyExchange(std::string_view private_key, std::string_view public_key, ByteView id,
+                   std::string_view peer_public_key, ByteView peer_id, bool initiator,
+                   const EccTable& ecc_table = default_ecc_table);
+    SM2KeyExchange(const SM2KeyExchange&) = delete;
+    SM2KeyExchange& operator=(const SM2KeyExchange&) = delete;
+    SM2KeyExchange(SM2KeyExchange&& other) noexcept;
+    SM2KeyExchange& operator=(SM2KeyExchange&& other) noexcept;
+    ~SM2KeyExchange();
+
+    /// Draws the ephemeral scalar r (or takes it, as hexadecimal, for known-answer tests) and
+    /// returns R = [r]G as 2 * para_len lower-case hexadecimal digits. Calling it again starts a
+    /// new exchange. A given r that is not hexadecimal, longer than para_len digits or outside [1,
+    /// n - 1] is std::invalid_argument (and the exchange under way is kept).
+    std::string ephemeral(std::optional<std::string_view> r = std::nullopt);
+    /// With the peer's ephemeral point: K and the confirmation values. No value when the peer's
+    /// point is not a point of the curve or the shared point is at infinity; std::logic_error if
+    /// ephemeral() was not called first; klen 1 .. 2^32 - 1 blocks' worth (else
+    /// std::invalid_argument, as for a point text of the wrong length or with bad digits).
+    std::optional<KeyExchangeResult> compute(std::string_view peer_ephemeral,
+                                             std::size_t klen) const;
+    /// Constant-time comparison of a received confirmation with result.expected (false for a
+    /// received value that is not 32 bytes).
+    static bool confirm(const KeyExchangeResult& result, ByteView received);
+
+  private:
+    friend struct detail::sm2::KeyExchangeAccess;
+    std::unique_ptr<detail::sm2::KeyExchangeState> state_;
 };
 
 }  // namespace pelmo::sm2

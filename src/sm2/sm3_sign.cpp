@@ -3,20 +3,19 @@
 #include <pelmo/sm2.hpp>
 #include <pelmo/sm3.hpp>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
 #include "common/hex.hpp"
 #include "common/wipe.hpp"
 #include "sm2/engine.hpp"
+#include "sm2/identity.hpp"
 #include "sm2/keys.hpp"
 
 namespace pelmo::detail::sm2 {
 
 namespace {
-
-// ENTL (0x0080, the identity's length in bits) followed by the identity's ASCII octets.
-constexpr std::string_view kEntlAndId = "008031323334353637383132333435363738";
 
 void check_digits(std::string_view text, std::string_view what) {
     for (std::size_t i = 0; i < text.size(); ++i)
@@ -24,67 +23,91 @@ void check_digits(std::string_view text, std::string_view what) {
             throw_bad_hex_digit(text, i, what);
 }
 
-// The hash state after ENTL || ID || a || b || xG || yG of the recommended curve, when
-// the table spells it with the standard's widths (then the octets are the standard's,
-// whatever the letter case); nothing otherwise.
-const sm3::SM3* recommended_prefix(const Curve& c) {
+ByteView as_bytes(std::string_view text) {
+    return ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+// ENTL, the identity's length in bits as two big-endian octets, then the identity.
+Bytes entl_and_id(ByteView id) {
+    if (id.size() > kMaxIdentityBytes)
+        throw std::invalid_argument("identity of " + std::to_string(id.size()) +
+                                    " bytes is longer than " + std::to_string(kMaxIdentityBytes) +
+                                    " bytes (its length in bits must fit in two octets)");
+    const std::size_t bits = 8 * id.size();
+    Bytes out(2 + id.size());
+    out[0] = static_cast<std::uint8_t>(bits >> 8);
+    out[1] = static_cast<std::uint8_t>(bits);
+    std::copy(id.begin(), id.end(), out.begin() + 2);
+    return out;
+}
+
+// The hash state after ENTL || ID || a || b || xG || yG of the recommended curve with
+// the default identity, when the table spells it with the standard's widths (then the
+// octets are the standard's, whatever the letter case); nothing otherwise.
+const sm3::SM3* recommended_prefix(const Curve& c, ByteView id) {
     if (!c.recommended || c.entry("a").size() != 64 || c.entry("b").size() != 64 ||
-        c.entry("g").size() != 128)
+        c.entry("g").size() != 128 ||
+        !std::equal(id.begin(), id.end(), kDefaultIdentity.begin(), kDefaultIdentity.end()))
         return nullptr;
     static const sm3::SM3 prefix = [] {
         const auto& t = pelmo::sm2::default_ecc_table;
         sm3::SM3 h;
-        for (std::string_view part : {kEntlAndId, std::string_view(t.at("a")),
-                                      std::string_view(t.at("b")), std::string_view(t.at("g"))})
+        h.update(entl_and_id(as_bytes(kDefaultIdentity)));
+        for (std::string_view part : {std::string_view(t.at("a")), std::string_view(t.at("b")),
+                                      std::string_view(t.at("g"))})
             h.update(from_hex(part));
         return h;
     }();
     return &prefix;
 }
 
-// SM3(Z || data) with Z = SM3(ENTL || ID || a || b || xG || yG || xA || yA), the curve
-// entries and the public key taken as the hexadecimal texts they are stored as.
+// SM3(Z || data) with Z the identity digest of the engine's public key under the
+// default identity.
 sm3::SM3::Digest z_digest(const pelmo::sm2::CryptSM2& engine, ByteView data) {
-    const Curve& c = EngineAccess::curve(engine);
     if (!engine.public_key)
         throw std::invalid_argument("no public key: the identity digest Z needs it");
-    const std::string_view pub = *engine.public_key;
-    check_digits(pub, "public key");
-
+    const auto za = identity_digest(EngineAccess::curve(engine), *engine.public_key,
+                                    as_bytes(kDefaultIdentity));
     sm3::SM3 h;
-    if (const sm3::SM3* prefix = recommended_prefix(c); prefix && pub.size() == 128) {
-        std::uint8_t xy[64];
-        from_hex_into(pub, xy);
-        h = *prefix;
-        h.update(ByteView(xy, sizeof xy));
-    } else {
-        const std::string_view a = c.entry("a"), b = c.entry("b"), g = c.entry("g");
-        check_digits(a, "curve parameter \"a\"");
-        check_digits(b, "curve parameter \"b\"");
-        check_digits(g, "curve parameter \"g\"");
-        const std::string_view parts[] = {kEntlAndId, a, b, g, pub};
-        if (std::all_of(std::begin(parts), std::end(parts),
-                        [](std::string_view p) { return p.size() % 2 == 0; })) {
-            // Every part is whole octets: decode and absorb one at a time.
-            for (std::string_view p : parts) h.update(from_hex(p));
-        } else {
-            // Odd parts share octets across their borders: decode the joined text.
-            std::string joined;
-            for (std::string_view p : parts) joined.append(p);
-            if (joined.size() % 2 != 0)
-                throw std::invalid_argument("identity digest input has an odd number (" +
-                                            std::to_string(joined.size()) +
-                                            ") of hexadecimal digits");
-            h.update(from_hex(joined));
-        }
-    }
-    const auto za = h.digest();
-    h.reset();
     h.update(za).update(data);
     return h.digest();
 }
 
 }  // namespace
+
+sm3::SM3::Digest identity_digest(const Curve& c, std::string_view pub, ByteView id) {
+    check_digits(pub, "public key");
+    const Bytes head = entl_and_id(id);
+    sm3::SM3 h;
+    if (const sm3::SM3* prefix = recommended_prefix(c, id); prefix && pub.size() == 128) {
+        std::uint8_t xy[64];
+        from_hex_into(pub, xy);
+        h = *prefix;
+        h.update(ByteView(xy, sizeof xy));
+        return h.digest();
+    }
+    const std::string_view a = c.entry("a"), b = c.entry("b"), g = c.entry("g");
+    check_digits(a, "curve parameter \"a\"");
+    check_digits(b, "curve parameter \"b\"");
+    check_digits(g, "curve parameter \"g\"");
+    const std::string_view parts[] = {a, b, g, pub};
+    h.update(head);
+    if (std::all_of(std::begin(parts), std::end(parts),
+                    [](std::string_view p) { return p.size() % 2 == 0; })) {
+        // Every part is whole octets: decode and absorb one at a time.
+        for (std::string_view p : parts) h.update(from_hex(p));
+    } else {
+        // Odd parts share octets across their borders: decode the joined text.
+        std::string joined;
+        for (std::string_view p : parts) joined.append(p);
+        if (joined.size() % 2 != 0)
+            throw std::invalid_argument("identity digest input has an odd number (" +
+                                        std::to_string(2 * head.size() + joined.size()) +
+                                        ") of hexadecimal digits");
+        h.update(from_hex(joined));
+    }
+    return h.digest();
+}
 
 }  // namespace pelmo::detail::sm2
 

@@ -167,6 +167,36 @@ TEST(Sm2Mult, DoubleDegenerateCombinations) {
     });
 }
 
+TEST(Sm2Mult, MulAddAgainstModel) {
+    for_each_dispatch([&] {
+        const std::vector<mpz_class> scalars = test_scalars(kRandom / 8);
+        Point base = random_point(), addend = random_point();
+        for (std::size_t i = 0; i < scalars.size(); ++i) {
+            if (i % 8 == 7) {
+                base = random_point();
+                addend = random_point();
+            }
+            const mpz_class& k = scalars[i];
+            curve::Affine out;
+            const bool ok = curve::mul_add_vartime(out, to_bytes(k), to_affine_bytes(base),
+                                                   to_affine_bytes(addend));
+            expect_point(ok, out, add(mul(mod(k, kN), base), addend), k);
+        }
+        // k*P = Q (a doubling), k*P = -Q (infinity), k = 0 and k = n (Q itself).
+        const mpz_class d = random_below(kN - 1) + 1, k = random_below(kN - 1) + 1;
+        const Point p = mul(d, generator()), kp = mul(k, p);
+        curve::Affine out;
+        bool ok = curve::mul_add_vartime(out, to_bytes(k), to_affine_bytes(p), to_affine_bytes(kp));
+        expect_point(ok, out, add(kp, kp), k);
+        EXPECT_FALSE(
+            curve::mul_add_vartime(out, to_bytes(k), to_affine_bytes(p), to_affine_bytes(neg(kp))));
+        for (const mpz_class& z : {mpz_class(0), kN}) {
+            ok = curve::mul_add_vartime(out, to_bytes(z), to_affine_bytes(p), to_affine_bytes(kp));
+            expect_point(ok, out, kp, z);
+        }
+    });
+}
+
 TEST(Sm2Mult, PointValidation) {
     for_each_dispatch([&] {
         const Point g = generator();

@@ -15,6 +15,45 @@ ByteView as_bytes(std::string_view s) {
     return ByteView(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
 }
 
+// Two parties agree on a 16-byte key over the SM2 key exchange and confirm it.
+int demo_key_exchange() {
+    std::cout << "SM2 key exchange (GB/T 32918.3) with key confirmation\n";
+    crypt_managers::SM2Manager alice_keys, bob_keys;
+    const std::string alice_pub = alice_keys.get_public_key(), bob_pub = bob_keys.get_public_key();
+    const ByteView alice_id = as_bytes("alice@example.com"), bob_id = as_bytes("bob@example.com");
+    sm2::SM2KeyExchange alice(alice_keys.get_private_key(), alice_pub, alice_id, bob_pub, bob_id,
+                              true);
+    sm2::SM2KeyExchange bob(bob_keys.get_private_key(), bob_pub, bob_id, alice_pub, alice_id,
+                            false);
+    std::cout << "  A (initiator, \"alice@example.com\") and B (responder, \"bob@example.com\")"
+              << " know each other's public keys\n";
+    const std::string R_a = alice.ephemeral();
+    std::cout << "  A -> B  R_A = " << R_a.substr(0, 64) << "\n"
+              << "                " << R_a.substr(64) << "\n";
+    const std::string R_b = bob.ephemeral();
+    const auto at_b = bob.compute(R_a, 16);
+    if (!at_b) {
+        std::cout << "  B: R_A is not usable\n";
+        return 1;
+    }
+    std::cout << "  B -> A  R_B = " << R_b.substr(0, 64) << "\n"
+              << "                " << R_b.substr(64) << "\n"
+              << "          S_B = " << detail::to_hex(at_b->confirmation) << "\n";
+    const auto at_a = alice.compute(R_b, 16);
+    if (!at_a) {
+        std::cout << "  A: R_B is not usable\n";
+        return 1;
+    }
+    std::cout << "  A checks S_B: " << std::boolalpha
+              << sm2::SM2KeyExchange::confirm(*at_a, at_b->confirmation) << "\n";
+    std::cout << "  A -> B  S_A = " << detail::to_hex(at_a->confirmation) << "\n";
+    std::cout << "  B checks S_A: " << sm2::SM2KeyExchange::confirm(*at_b, at_a->confirmation)
+              << "\n";
+    std::cout << "  K at A = " << detail::to_hex(at_a->key) << "\n"
+              << "  K at B = " << detail::to_hex(at_b->key) << "\n";
+    return at_a->key == at_b->key ? 0 : 1;
+}
+
 int run_demo() {
     std::cout << "pelmo: the SM commercial cryptography family\n\n";
 
@@ -78,8 +117,8 @@ int run_demo() {
               << "    C2 = " << cipher_hex.substr(192) << "\n";
     const auto plain = box2.decrypt(*cipher);
     std::cout << "  decrypt(that) = \""
-              << (plain ? std::string(plain->begin(), plain->end()) : "(no value)") << "\"\n";
-    return 0;
+              << (plain ? std::string(plain->begin(), plain->end()) : "(no value)") << "\"\n\n";
+    return demo_key_exchange();
 }
 
 }  // namespace

@@ -90,6 +90,10 @@ bool mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& t, const A
     return PELMO_SM2_DISPATCH(mul_double_vartime(out, s, t, P));
 }
 
+bool mul_add_vartime(Affine& out, const Bytes32& k, const Affine& P, const Affine& Q) noexcept {
+    return PELMO_SM2_DISPATCH(mul_add_vartime(out, k, P, Q));
+}
+
 bool lift_x(Affine& out, const Bytes32& x, int y_parity) noexcept {
     return PELMO_SM2_DISPATCH(lift_x(out, x, y_parity));
 }

@@ -26,6 +26,8 @@ struct Curve {
                                  const Affine& P) noexcept;
     static bool mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& t,
                                    const Affine& P) noexcept;
+    static bool mul_add_vartime(Affine& out, const Bytes32& k, const Affine& P,
+                                const Affine& Q) noexcept;
     static bool lift_x(Affine& out, const Bytes32& x, int y_parity) noexcept;
 
     /// k*G for k < n, constant time in k.

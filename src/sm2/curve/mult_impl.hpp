@@ -301,6 +301,17 @@ bool Curve<F>::mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& 
 }
 
 template <class F>
+bool Curve<F>::mul_add_vartime(Affine& out, const Bytes32& k, const Affine& P,
+                               const Affine& Q) noexcept {
+    Aff p, q;
+    if (!mult_detail::parse_point<F>(p, P) || !mult_detail::parse_point<F>(q, Q)) return false;
+    // k*P on the wNAF path of double_vartime (no multiple of G), then Q on top: the
+    // sum may be a doubling (k*P = Q) or the point at infinity (k*P = -Q).
+    const Jac kp = double_vartime(Sc{{0, 0, 0, 0}}, mult_detail::load_scalar(k), p);
+    return mult_detail::finish<F>(out, mult_detail::add_mixed_vartime<F>(kp, q));
+}
+
+template <class F>
 bool Curve<F>::lift_x(Affine& out, const Bytes32& x, int y_parity) noexcept {
     Fe fx;
     if (!fe::from_bytes(fx, x)) return false;
