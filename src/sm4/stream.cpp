@@ -6,6 +6,7 @@
 #include <pelmo/sm4.hpp>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -48,7 +49,8 @@ inline std::uint64_t load_be64(const std::uint8_t* p) noexcept {
 }
 
 inline void store_be64(std::uint8_t* p, std::uint64_t v) noexcept {
-    for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (56 - 8 * i));
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    std::memcpy(p, &v, 8);
 }
 
 }  // namespace
