@@ -71,8 +71,8 @@ struct Gcm {
         k.expand_key(key16.data(), rk);
         std::uint8_t block[16] = {};
         k.ecb(rk, block, block, 1);
-        ghash_init(key, block);
         const GhashKernel& g = active_ghash();
+        ghash_init(key, block, g);
         std::uint8_t j0[16] = {};
         if (nonce.size() == 12) {
             std::memcpy(j0, nonce.data(), 12);

@@ -87,9 +87,21 @@ GhashElement ghash_mul(const GhashElement& a, const GhashElement& b) noexcept {
     return ghash_reduce(l0, l1 ^ m0, h0 ^ m1, h1);
 }
 
-void ghash_init(GhashKey& key, const std::uint8_t h[16]) noexcept {
+void ghash_init(GhashKey& key, const std::uint8_t h[16], const GhashKernel& kernel) noexcept {
     key.power[0] = ghash_load(h);
-    for (int i = 1; i < 16; ++i) key.power[i] = ghash_mul(key.power[i - 1], key.power[0]);
+    std::uint8_t block[16];
+    for (int i = 1; i < 16; ++i) {
+        // (0 ^ H^i) * H.
+        ghash_store(key.power[i - 1], block);
+        GhashElement y{0, 0};
+        kernel.blocks(key, y, block, 1);
+        key.power[i] = y;
+    }
+    secure_wipe(block, sizeof block);
+}
+
+void ghash_init(GhashKey& key, const std::uint8_t h[16]) noexcept {
+    ghash_init(key, h, kGhashPortable);
 }
 
 const GhashKernel kGhashPortable = {"portable", portable_blocks};

@@ -39,7 +39,9 @@ GhashElement ghash_load(const std::uint8_t block[16]) noexcept;
 void ghash_store(const GhashElement& e, std::uint8_t block[16]) noexcept;
 /// a * b in the field (portable, constant time).
 GhashElement ghash_mul(const GhashElement& a, const GhashElement& b) noexcept;
-/// The powers of h = E(0^128).
+/// The powers of h = E(0^128), each product computed by the given kernel (one block at a time
+/// needs only H^1, which comes first).
+void ghash_init(GhashKey& key, const std::uint8_t h[16], const GhashKernel& kernel) noexcept;
 void ghash_init(GhashKey& key, const std::uint8_t h[16]) noexcept;
 
 #if defined(__x86_64__)
