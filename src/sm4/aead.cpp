@@ -110,6 +110,7 @@ struct Gcm {
 
     /// GHASH over a stream of bytes (the last partial block waits in pending).
     void hash(const GhashKernel& g, const std::uint8_t* p, std::size_t n) noexcept {
+        if (n == 0) return;  // p may be null
         if (npending != 0) {
             const std::size_t take = std::min<std::size_t>(n, 16 - npending);
             std::memcpy(pending + npending, p, take);
@@ -242,6 +243,7 @@ struct Ccm {
 
     /// CBC-MAC over a stream of bytes; the last partial block waits in pending.
     void absorb(const Kernel& k, const std::uint8_t* p, std::size_t n) noexcept {
+        if (n == 0) return;  // p may be null
         if (npending != 0) {
             const std::size_t take = std::min<std::size_t>(n, 16 - npending);
             std::memcpy(pending + npending, p, take);
@@ -492,6 +494,7 @@ Bytes SM4AeadOpen::update_unverified(ByteView sealed) {
         a.nheld = 0;
         return {};
     }
+    if (sealed.empty()) return {};
     if (total <= a.tag_len) {
         std::memcpy(a.held + a.nheld, sealed.data(), sealed.size());
         a.nheld = total;

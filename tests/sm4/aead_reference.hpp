@@ -106,7 +106,8 @@ inline Bytes ccm_seal(ByteView key, ByteView nonce, ByteView pt, ByteView aad,
         static_cast<std::uint8_t>((aad.empty() ? 0 : 0x40) | ((tag_len - 2) / 2) << 3 | (q - 1));
     std::memcpy(blocks.data() + 1, nonce.data(), nonce.size());
     for (std::size_t i = 0; i < q; ++i)
-        blocks[15 - i] = i < 8 ? static_cast<std::uint8_t>(std::uint64_t{pt.size()} >> (8 * i)) : 0;
+        blocks[15 - i] = i < 8 ? static_cast<std::uint8_t>(std::uint64_t{pt.size()} >> (8 * i))
+                               : std::uint8_t{0};
     if (!aad.empty()) {
         Bytes a;
         const std::uint64_t n = aad.size();
@@ -136,7 +137,7 @@ inline Bytes ccm_seal(ByteView key, ByteView nonce, ByteView pt, ByteView aad,
     for (std::size_t i = 0; i < pt.size(); i += 16) {
         const std::uint64_t c = i / 16 + 1;
         for (std::size_t j = 0; j < q; ++j)
-            ctr[15 - j] = j < 8 ? static_cast<std::uint8_t>(c >> (8 * j)) : 0;
+            ctr[15 - j] = j < 8 ? static_cast<std::uint8_t>(c >> (8 * j)) : std::uint8_t{0};
         const Bytes ks = sm4_block(key, ctr);
         for (std::size_t j = i; j < std::min(pt.size(), i + 16); ++j)
             out[j] = static_cast<std::uint8_t>(pt[j] ^ ks[j - i]);
