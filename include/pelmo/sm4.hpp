@@ -1,8 +1,12 @@
-// The SM4 block cipher (GB/T 32907) in ECB and CBC with five padding modes.
+// The SM4 block cipher (GB/T 32907): ECB and CBC with five padding modes, the stream modes
+// CTR, CFB-128 and OFB, and the authenticated modes GCM and CCM.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
 
 #include <pelmo/types.hpp>
@@ -57,6 +61,107 @@ class CryptSM4 {
     std::array<std::uint32_t, 32> sk{};
     int mode;
     int padding_mode;
+};
+
+// ---- Stream and authenticated modes -------------------------------------------------------
+//
+// key: exactly 16 bytes; iv: exactly 16 bytes; any data length, no padding. A wrong length is
+// std::invalid_argument naming the parameter and the lengths allowed.
+
+/// CTR with a 128-bit big-endian counter (iv is the first counter block), as OpenSSL's sm4-ctr.
+/// Encryption and decryption are the same operation.
+Bytes ctr_crypt(ByteView key, ByteView iv, ByteView data);
+/// CFB-128, as OpenSSL's sm4-cfb.
+Bytes cfb_encrypt(ByteView key, ByteView iv, ByteView data);
+Bytes cfb_decrypt(ByteView key, ByteView iv, ByteView data);
+/// OFB, as OpenSSL's sm4-ofb. Encryption and decryption are the same operation.
+Bytes ofb_crypt(ByteView key, ByteView iv, ByteView data);
+
+/// GCM (NIST SP 800-38D with SM4): nonce of 1 byte or more (12 is the fast case; other
+/// lengths are hashed); tag_len 4, 8 or 12..16; plaintext at most 2^36 - 32 bytes. seal
+/// returns ciphertext || tag.
+Bytes gcm_seal(ByteView key, ByteView nonce, ByteView plaintext, ByteView aad = {},
+               std::size_t tag_len = 16);
+/// The plaintext, or no value when the tag does not verify (or sealed is shorter than the
+/// tag): then no plaintext is released.
+std::optional<Bytes> gcm_open(ByteView key, ByteView nonce, ByteView sealed, ByteView aad = {},
+                              std::size_t tag_len = 16);
+
+/// CCM (NIST SP 800-38C / RFC 3610 with SM4): nonce 7..13 bytes; tag_len 4, 6, 8, 10, 12, 14 or
+/// 16; the plaintext must fit the length field the nonce leaves (15 - nonce length bytes).
+Bytes ccm_seal(ByteView key, ByteView nonce, ByteView plaintext, ByteView aad = {},
+               std::size_t tag_len = 16);
+std::optional<Bytes> ccm_open(ByteView key, ByteView nonce, ByteView sealed, ByteView aad = {},
+                              std::size_t tag_len = 16);
+
+namespace detail_state {
+struct Stream;
+struct Aead;
+}  // namespace detail_state
+
+/// Streaming CTR, CFB-128 or OFB: feed the message in pieces of any size; the output of
+/// every update is the transformed input, and the concatenation equals the one-shot
+/// result. Keys and state are wiped when the object dies.
+///
+///     pelmo::sm4::SM4Stream s(pelmo::sm4::SM4Stream::CTR, key, iv);
+///     out1 = s.update(part1); out2 = s.update(part2);
+class SM4Stream {
+  public:
+    enum Mode { CTR, CFB_ENCRYPT, CFB_DECRYPT, OFB };
+    SM4Stream(Mode mode, ByteView key, ByteView iv);
+    ~SM4Stream();
+    SM4Stream(SM4Stream&&) noexcept;
+    SM4Stream& operator=(SM4Stream&&) noexcept;
+    /// The next data.size() bytes of output.
+    Bytes update(ByteView data);
+    /// The same into out (out.size() == data.size(); out may be data itself).
+    void update(ByteView data, std::span<std::uint8_t> out);
+
+  private:
+    std::unique_ptr<detail_state::Stream> state_;
+};
+
+/// Streaming GCM or CCM sealing: update() returns ciphertext, finish() the tag (sealed =
+/// every update's output || tag). CCM needs the plaintext length up front: pass it as
+/// text_length (GCM ignores it); feeding a different total is std::logic_error at finish.
+class SM4AeadSeal {
+  public:
+    enum Mode { GCM, CCM };
+    SM4AeadSeal(Mode mode, ByteView key, ByteView nonce, ByteView aad = {},
+                std::size_t tag_len = 16, std::size_t text_length = 0);
+    ~SM4AeadSeal();
+    SM4AeadSeal(SM4AeadSeal&&) noexcept;
+    SM4AeadSeal& operator=(SM4AeadSeal&&) noexcept;
+    Bytes update(ByteView plaintext);
+    /// The tag; the object cannot be used afterwards (std::logic_error).
+    Bytes finish();
+
+  private:
+    std::unique_ptr<detail_state::Aead> state_;
+};
+
+/// Streaming GCM or CCM opening of ciphertext || tag fed in pieces of any size (the last
+/// tag_len bytes fed are taken as the tag). What update() returns is UNVERIFIED plaintext:
+/// keep it out of reach (a temporary file, a buffer) until finish() returns true, and
+/// destroy it when finish() returns false. CCM needs the length of the sealed input (ciphertext
+/// and tag) up front as sealed_length (GCM ignores it).
+class SM4AeadOpen {
+  public:
+    using Mode = SM4AeadSeal::Mode;
+    SM4AeadOpen(Mode mode, ByteView key, ByteView nonce, ByteView aad = {},
+                std::size_t tag_len = 16, std::size_t sealed_length = 0);
+    ~SM4AeadOpen();
+    SM4AeadOpen(SM4AeadOpen&&) noexcept;
+    SM4AeadOpen& operator=(SM4AeadOpen&&) noexcept;
+    /// Unverified plaintext of the sealed bytes fed so far, less the last tag_len held back.
+    Bytes update_unverified(ByteView sealed);
+    /// Whether the tag verifies (constant-time comparison); false also for a sealed input
+    /// shorter than the tag or (CCM) of a length other than sealed_length. The object
+    /// cannot be used afterwards (std::logic_error).
+    [[nodiscard]] bool finish();
+
+  private:
+    std::unique_ptr<detail_state::Aead> state_;
 };
 
 }  // namespace pelmo::sm4

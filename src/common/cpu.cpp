@@ -42,6 +42,7 @@ std::uint32_t detect() noexcept {
     if (zmm_ok && avx512) f |= kCpuAvx512;
     if (ymm_ok && ((c >> 8) & 1u)) f |= kCpuGfni;
     if (ymm_ok && ((c >> 9) & 1u)) f |= kCpuVaes;
+    if (ymm_ok && ((c >> 10) & 1u)) f |= kCpuVpclmul;
     return f;
 }
 

@@ -19,6 +19,7 @@ enum CpuFeature : std::uint32_t {
     kCpuGfni = 1u << 5,
     kCpuVaes = 1u << 6,
     kCpuPclmul = 1u << 7,
+    kCpuVpclmul = 1u << 13,  // VPCLMULQDQ (on 256- and 512-bit vectors)
     // 64-bit ARM.
     kCpuArmAsimd = 1u << 8,   // Advanced SIMD (NEON)
     kCpuArmAes = 1u << 9,     // AESE/AESD/AESMC/AESIMC

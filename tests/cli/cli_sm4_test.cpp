@@ -141,7 +141,7 @@ TEST(CliSm4, UsageAndInputErrors) {
         run_command(pelmo_tool() + " sm4 encrypt --mode ecb --iv " + kIv + " --key " + kKey, "x")
             .status,
         2);
-    EXPECT_EQ(run_command(pelmo_tool() + " sm4 encrypt --mode ctr --key " + kKey, "x").status, 2);
+    EXPECT_EQ(run_command(pelmo_tool() + " sm4 encrypt --mode xts --key " + kKey, "x").status, 2);
     EXPECT_EQ(run_command(pelmo_tool() + " sm4 encrypt --iv " + kIv, "x").status, 2);
     // A short key, a bad digit: failures with a message.
     const auto short_key = run_command(pelmo_tool() + " sm4 encrypt --mode ecb --key 0011", "x");

@@ -16,7 +16,8 @@ namespace {
 namespace d = pelmo::detail;
 
 constexpr std::uint32_t kX86Features = d::kCpuBmi2 | d::kCpuAdx | d::kCpuAesNi | d::kCpuAvx2 |
-                                       d::kCpuAvx512 | d::kCpuGfni | d::kCpuVaes | d::kCpuPclmul;
+                                       d::kCpuAvx512 | d::kCpuGfni | d::kCpuVaes | d::kCpuPclmul |
+                                       d::kCpuVpclmul;
 constexpr std::uint32_t kArmFeatures =
     d::kCpuArmAsimd | d::kCpuArmAes | d::kCpuArmPmull | d::kCpuArmSm3 | d::kCpuArmSm4;
 

@@ -13,6 +13,7 @@
 #include "sm4/affine.hpp"
 #include "sm4/constants.hpp"
 #include "sm4/kernels/kernel.hpp"
+#include "sm4_kernel_loop.hpp"
 #include "support/kernels.hpp"
 #include "support/random_input.hpp"
 
@@ -27,30 +28,7 @@ using pelmo::test::random_bytes;
 namespace sm4 = pelmo::sm4;
 namespace ksm4 = pelmo::detail::sm4;
 namespace aff = pelmo::detail::sm4::affine;
-
-// Runs body once per kernel this CPU supports, with the public layer forced to it: the
-// table-based portable kernel by hiding every instruction set (it never runs where a
-// table-free kernel can), the others through PELMO_SM4_KERNEL.
-template <typename Body>
-void for_each_kernel(Body body) {
-    int ran = 0;
-    for (ksm4::KernelId id : ksm4::kAllKernels) {
-        const char* name = ksm4::kernel_of(id).name;
-        pelmo::detail::set_cpu_feature_mask(~0u);
-        if (ksm4::kernel_by_id(id) == nullptr) {
-            pelmo::test::note_skipped_kernel("SM4", name);
-            continue;
-        }
-        pelmo::detail::set_cpu_feature_mask(id == ksm4::KernelId::portable ? 0u : ~0u);
-        const pelmo::test::ScopedKernel force("PELMO_SM4_KERNEL", name);
-        SCOPED_TRACE(name);
-        EXPECT_STREQ(ksm4::active_kernel().name, name);
-        body(ksm4::active_kernel());
-        ++ran;
-    }
-    pelmo::detail::set_cpu_feature_mask(~0u);
-    EXPECT_GE(ran, 1);
-}
+using pelmo::test::for_each_kernel;
 
 std::uint32_t tau_reference(std::uint32_t x) {
     std::uint32_t r = 0;

@@ -1,9 +1,12 @@
-// pelmo sm4 encrypt|decrypt: SM4 in ECB or CBC over files of any size, in chunks,
-// with output identical to CryptSM4 on the whole message.
+// pelmo sm4 encrypt|decrypt: SM4 in ECB, CBC, CTR, CFB, OFB, GCM or CCM over files of any
+// size, in chunks, with output identical to the library's one-shot functions on the whole
+// message. GCM and CCM write ciphertext || tag; their decryption writes to a temporary file (or
+// memory, for standard output) that becomes the output only once the tag verifies.
 #include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include <pelmo/func.hpp>
@@ -22,7 +25,9 @@ namespace s4 = pelmo::sm4;
 
 struct Sm4Options {
     bool encrypt = true;
-    std::string key, iv, mode = "cbc", padding = "pkcs7", in, out;
+    std::string key, iv, nonce, mode = "cbc", padding = "pkcs7", in, out, aad, aad_file;
+    std::size_t tag_len = 16;
+    bool padding_given = false, aad_given = false;
 };
 
 const std::map<std::string, int> kPaddings = {{"none", s4::NoPadding},
@@ -69,7 +74,105 @@ class ChunkCipher {
     std::uint8_t iv_[16] = {};
 };
 
+// Hexadecimal of any even length (the nonce: its length rules are the mode's).
+Bytes hex_argument(const std::string& text, std::string_view option) {
+    return hex_key_argument(text, option, (text.size() + 1) / 2);
+}
+
+// CTR, CFB and OFB: no padding, any length, chunk by chunk.
+int run_stream(const Sm4Options& o) {
+    if (o.iv.empty()) throw UsageError("--iv is required in " + o.mode + " mode");
+    Bytes key = hex_key_argument(o.key, "--key", 16);
+    const detail::WipeOnExit wipe_key(key);
+    const Bytes iv = hex_key_argument(o.iv, "--iv", 16);
+    const auto mode = o.mode == "ctr"   ? s4::SM4Stream::CTR
+                      : o.mode == "ofb" ? s4::SM4Stream::OFB
+                      : o.encrypt       ? s4::SM4Stream::CFB_ENCRYPT
+                                        : s4::SM4Stream::CFB_DECRYPT;
+    s4::SM4Stream cipher(mode, key, iv);
+    Input in(o.in);
+    Output out(o.out);
+    if (!out.to_file()) in.read_in_background();
+    Progress progress(o.encrypt ? "encrypting" : "decrypting", in.size_hint());
+    for (ByteView cur = in.next(kChunk); !cur.empty(); cur = in.next(kChunk)) {
+        Bytes buf = out.buffer(cur.size());
+        cipher.update(cur, buf);
+        out.write_async(std::move(buf));
+        progress.advance(cur.size());
+    }
+    out.commit();
+    return 0;
+}
+
+// GCM and CCM. CCM needs the message's length before its first byte: a regular file's size,
+// or else the whole input read into memory.
+int run_aead(const Sm4Options& o) {
+    const std::string& nonce_text = o.nonce.empty() ? o.iv : o.nonce;
+    if (nonce_text.empty()) throw UsageError("--nonce is required in " + o.mode + " mode");
+    if (!o.nonce.empty() && !o.iv.empty()) throw UsageError("give --nonce or --iv, not both");
+    if (o.aad_given && !o.aad_file.empty()) throw UsageError("give --aad or --aad-file, not both");
+    Bytes key = hex_key_argument(o.key, "--key", 16);
+    const detail::WipeOnExit wipe_key(key);
+    const Bytes nonce = hex_argument(nonce_text, o.nonce.empty() ? "--iv" : "--nonce");
+    const std::string aad_text = o.aad_file.empty() ? o.aad : read_file(o.aad_file);
+    const ByteView aad(reinterpret_cast<const std::uint8_t*>(aad_text.data()), aad_text.size());
+    const auto mode = o.mode == "gcm" ? s4::SM4AeadSeal::GCM : s4::SM4AeadSeal::CCM;
+
+    Input in(o.in);
+    std::optional<Bytes> whole;
+    std::uint64_t length = in.size_hint();
+    if (mode == s4::SM4AeadSeal::CCM && length == 0) {
+        whole = in.read_all();
+        length = whole->size();
+    }
+    bool whole_fed = false;
+    const auto next = [&]() -> ByteView {
+        if (!whole) return in.next(kChunk);
+        if (whole_fed) return {};
+        whole_fed = true;
+        return *whole;
+    };
+    Output out(o.out);
+    Progress progress(o.encrypt ? "encrypting" : "decrypting", length);
+    if (o.encrypt) {
+        s4::SM4AeadSeal seal(mode, key, nonce, aad, o.tag_len, static_cast<std::size_t>(length));
+        for (ByteView cur = next(); !cur.empty(); cur = next()) {
+            out.write_async(seal.update(cur));
+            progress.advance(cur.size());
+        }
+        out.write(seal.finish());
+        out.commit();
+        return 0;
+    }
+    s4::SM4AeadOpen open(mode, key, nonce, aad, o.tag_len, static_cast<std::size_t>(length));
+    // Unverified plaintext goes only to the temporary file, which disappears unless the tag
+    // verifies; for standard output or a pipe it waits in memory.
+    Bytes held;
+    const detail::WipeOnExit wipe_held(held);
+    for (ByteView cur = next(); !cur.empty(); cur = next()) {
+        Bytes plain = open.update_unverified(cur);
+        if (out.to_file()) {
+            out.write_async(std::move(plain));
+        } else {
+            held.insert(held.end(), plain.begin(), plain.end());
+            detail::secure_wipe(plain);
+        }
+        progress.advance(cur.size());
+    }
+    if (!open.finish()) throw std::runtime_error("authentication failed");
+    if (!out.to_file()) out.write(held);
+    out.commit();
+    return 0;
+}
+
 int run_sm4(const Sm4Options& o) {
+    const bool block_mode = o.mode == "ecb" || o.mode == "cbc";
+    if (!block_mode && o.padding_given) throw UsageError("--padding is only used in ECB and CBC");
+    const bool aead = o.mode == "gcm" || o.mode == "ccm";
+    if (!aead && (o.aad_given || !o.aad_file.empty() || o.tag_len != 16 || !o.nonce.empty()))
+        throw UsageError("--nonce, --aad, --aad-file and --tag-len are only used in GCM and CCM");
+    if (aead) return run_aead(o);
+    if (!block_mode) return run_stream(o);
     Bytes key = hex_key_argument(o.key, "--key", 16);
     const detail::WipeOnExit wipe_key(key);
     const bool cbc = o.mode == "cbc";
@@ -177,22 +280,36 @@ void add_direction(CLI::App& parent, Action& action, bool encrypt) {
     auto* cmd = parent.add_subcommand(encrypt ? "encrypt" : "decrypt",
                                       encrypt ? "Encrypt with SM4" : "Decrypt with SM4");
     cmd->add_option("--key", o->key, "Key, 32 hexadecimal digits")->required();
-    cmd->add_option("--iv", o->iv, "CBC initial value, 32 hexadecimal digits");
-    cmd->add_option("--mode", o->mode, "Block mode")
-        ->check(CLI::IsMember({"ecb", "cbc"}))
+    cmd->add_option("--iv", o->iv,
+                    "CBC, CTR, CFB or OFB initial value, 32 hexadecimal digits (GCM, CCM: the "
+                    "nonce)");
+    cmd->add_option("--nonce", o->nonce,
+                    "GCM nonce (1 byte or more, 12 usual) or CCM nonce (7..13 bytes), hexadecimal");
+    cmd->add_option("--mode", o->mode, "Mode")
+        ->check(CLI::IsMember({"ecb", "cbc", "ctr", "cfb", "ofb", "gcm", "ccm"}))
         ->capture_default_str();
-    cmd->add_option("--padding", o->padding, "Padding")
+    cmd->add_option("--padding", o->padding, "Padding (ECB and CBC)")
         ->check(CLI::IsMember({"pkcs7", "zero", "iso9797m2", "pboc", "none"}))
+        ->capture_default_str();
+    cmd->add_option("--aad", o->aad, "GCM/CCM additional authenticated data, as text");
+    cmd->add_option("--aad-file", o->aad_file, "GCM/CCM additional authenticated data, a file");
+    cmd->add_option("--tag-len", o->tag_len,
+                    "GCM/CCM tag length in bytes (GCM 4, 8, 12..16; CCM 4, 6, ..., 16)")
         ->capture_default_str();
     cmd->add_option("--in", o->in, "Input file (default: standard input)");
     cmd->add_option("--out", o->out, "Output file (default: standard output)");
-    cmd->callback([&action, o] { action = [o] { return run_sm4(*o); }; });
+    cmd->callback([&action, o, cmd] {
+        o->padding_given = cmd->count("--padding") != 0;
+        o->aad_given = cmd->count("--aad") != 0;
+        action = [o] { return run_sm4(*o); };
+    });
 }
 
 }  // namespace
 
 void add_sm4(CLI::App& app, Action& action) {
-    auto* cmd = app.add_subcommand("sm4", "SM4 encryption and decryption (ECB, CBC)");
+    auto* cmd = app.add_subcommand(
+        "sm4", "SM4 encryption and decryption (ECB, CBC, CTR, CFB, OFB, GCM, CCM)");
     cmd->require_subcommand(1);
     add_direction(*cmd, action, true);
     add_direction(*cmd, action, false);

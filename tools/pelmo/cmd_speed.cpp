@@ -13,6 +13,7 @@
 #include "common/dispatch.hpp"
 #include "sm2/curve/mult.hpp"
 #include "sm3/compress.hpp"
+#include "sm4/ghash.hpp"
 #include "sm4/kernels/kernel.hpp"
 
 namespace pelmo::cli {
@@ -88,6 +89,29 @@ int run_speed(double seconds) {
         rate([&] { (void)enc.crypt_cbc(iv, block); }, seconds) * 8192 / 1e6, "MB/s", sm4_kernel);
     row("sm4-cbc decrypt, 8 KiB",
         rate([&] { (void)dec.crypt_cbc(iv, block); }, seconds) * 8192 / 1e6, "MB/s", sm4_kernel);
+    const auto mbs = [&](const std::function<void()>& fn) {
+        return rate(fn, seconds) * 8192 / 1e6;
+    };
+    row("sm4-ctr, 8 KiB", mbs([&] { (void)sm4::ctr_crypt(key, iv, block); }), "MB/s", sm4_kernel);
+    row("sm4-cfb encrypt, 8 KiB", mbs([&] { (void)sm4::cfb_encrypt(key, iv, block); }), "MB/s",
+        sm4_kernel);
+    row("sm4-cfb decrypt, 8 KiB", mbs([&] { (void)sm4::cfb_decrypt(key, iv, block); }), "MB/s",
+        sm4_kernel);
+    row("sm4-ofb, 8 KiB", mbs([&] { (void)sm4::ofb_crypt(key, iv, block); }), "MB/s", sm4_kernel);
+    const Bytes nonce(12, 3), aad(16, 4);
+    (void)sm4::gcm_seal(key, nonce, {});
+    const std::string gcm_kernel =
+        sm4_kernel + "+" + kernel(detail::sm4::active_ghash().name, "PELMO_GHASH_KERNEL");
+    const Bytes gcm_sealed = sm4::gcm_seal(key, nonce, block, aad);
+    row("sm4-gcm seal, 8 KiB", mbs([&] { (void)sm4::gcm_seal(key, nonce, block, aad); }), "MB/s",
+        gcm_kernel);
+    row("sm4-gcm open, 8 KiB", mbs([&] { (void)sm4::gcm_open(key, nonce, gcm_sealed, aad); }),
+        "MB/s", gcm_kernel);
+    const Bytes ccm_sealed = sm4::ccm_seal(key, nonce, block, aad);
+    row("sm4-ccm seal, 8 KiB", mbs([&] { (void)sm4::ccm_seal(key, nonce, block, aad); }), "MB/s",
+        sm4_kernel);
+    row("sm4-ccm open, 8 KiB", mbs([&] { (void)sm4::ccm_open(key, nonce, ccm_sealed, aad); }),
+        "MB/s", sm4_kernel);
 
     row("sm2 key pair", rate([] { (void)crypt_managers::SM2Manager().get_public_key(); }, seconds),
         "ops/s", sm2_kernel);
