@@ -57,13 +57,49 @@ void check_ccm_length(std::size_t nonce_len, std::uint64_t text_len) {
         "GCM plaintext must be at most 68719476704 bytes (2^36 - 32), got " + std::to_string(n));
 }
 
+// A byte stream cut into whole 16-byte blocks for a MAC, which takes them in runs
+// (`blocks(p, count)`); a trailing partial block waits here for more bytes, or for the
+// zero padding of flush.
+struct BlockFeed {
+    std::uint8_t pending[16];
+    unsigned npending = 0;
+
+    template <typename Blocks>
+    void feed(const std::uint8_t* p, std::size_t n, Blocks&& blocks) noexcept {
+        if (n == 0) return;  // p may be null
+        if (npending != 0) {
+            const std::size_t take = std::min<std::size_t>(n, 16 - npending);
+            std::memcpy(pending + npending, p, take);
+            npending += static_cast<unsigned>(take);
+            p += take, n -= take;
+            if (npending < 16) return;
+            blocks(pending, std::size_t{1});
+            npending = 0;
+        }
+        if (n >= 16) blocks(p, n / 16);
+        p += n & ~std::size_t{15};
+        n &= 15;
+        std::memcpy(pending, p, n);
+        npending = static_cast<unsigned>(n);
+    }
+
+    template <typename Blocks>
+    void flush(Blocks&& blocks) noexcept {
+        if (npending == 0) return;
+        std::memset(pending + npending, 0, 16 - npending);
+        blocks(pending, std::size_t{1});
+        npending = 0;
+    }
+
+    ~BlockFeed() { secure_wipe(pending, sizeof pending); }
+};
+
 struct Gcm {
     Ctr ctr;
     GhashKey key;
     GhashElement y{0, 0};
     std::uint8_t ej0[16];
-    std::uint8_t pending[16];
-    unsigned npending = 0;
+    BlockFeed blocks;
     std::uint64_t aad_len = 0, text_len = 0;
 
     void start(const Kernel& k, ByteView key16, ByteView nonce, ByteView aad) {
@@ -108,31 +144,14 @@ struct Gcm {
         secure_wipe(block, sizeof block);
     }
 
-    /// GHASH over a stream of bytes (the last partial block waits in pending).
+    /// GHASH over a stream of bytes (the last partial block waits).
     void hash(const GhashKernel& g, const std::uint8_t* p, std::size_t n) noexcept {
-        if (n == 0) return;  // p may be null
-        if (npending != 0) {
-            const std::size_t take = std::min<std::size_t>(n, 16 - npending);
-            std::memcpy(pending + npending, p, take);
-            npending += static_cast<unsigned>(take);
-            p += take, n -= take;
-            if (npending < 16) return;
-            g.blocks(key, y, pending, 1);
-            npending = 0;
-        }
-        if (n >= 16) g.blocks(key, y, p, n / 16);
-        p += n & ~std::size_t{15};
-        n &= 15;
-        std::memcpy(pending, p, n);
-        npending = static_cast<unsigned>(n);
+        blocks.feed(p, n, [&](const std::uint8_t* b, std::size_t m) { g.blocks(key, y, b, m); });
     }
 
     /// Pads the pending partial block with zeros and hashes it.
     void flush(const GhashKernel& g) noexcept {
-        if (npending == 0) return;
-        std::memset(pending + npending, 0, 16 - npending);
-        g.blocks(key, y, pending, 1);
-        npending = 0;
+        blocks.flush([&](const std::uint8_t* b, std::size_t m) { g.blocks(key, y, b, m); });
     }
 
     void check_more(std::size_t n) const {
@@ -183,7 +202,6 @@ struct Gcm {
         secure_wipe(&key, sizeof key);
         secure_wipe(&y, sizeof y);
         secure_wipe(ej0, sizeof ej0);
-        secure_wipe(pending, sizeof pending);
     }
 };
 
@@ -192,8 +210,7 @@ struct Ccm {
     std::uint32_t rk[32];
     std::uint8_t mac[16] = {};
     std::uint8_t s0[16];
-    std::uint8_t pending[16];
-    unsigned npending = 0;
+    BlockFeed blocks;
     std::uint64_t expected = 0, fed = 0;
 
     void start(const Kernel& k, ByteView key16, ByteView nonce, ByteView aad, std::size_t tag_len,
@@ -241,36 +258,25 @@ struct Ccm {
         ctr.start(rk, ctr0, false);
     }
 
-    /// CBC-MAC over a stream of bytes; the last partial block waits in pending.
+    /// CBC-MAC over a stream of bytes; the last partial block waits.
     void absorb(const Kernel& k, const std::uint8_t* p, std::size_t n) noexcept {
-        if (n == 0) return;  // p may be null
-        if (npending != 0) {
-            const std::size_t take = std::min<std::size_t>(n, 16 - npending);
-            std::memcpy(pending + npending, p, take);
-            npending += static_cast<unsigned>(take);
-            p += take, n -= take;
-            if (npending < 16) return;
-            k.cbc_encrypt(rk, mac, pending, pending, 1);
-            npending = 0;
-        }
-        alignas(64) std::uint8_t scratch[kBatchBlocks * 16];
-        bool touched = false;
-        while (n >= 16) {
-            const std::size_t m = std::min(n / 16, kBatchBlocks);
-            k.cbc_encrypt(rk, mac, p, scratch, m);
-            touched = true;
-            p += 16 * m, n -= 16 * m;
-        }
-        if (touched) secure_wipe(scratch, sizeof scratch);
-        std::memcpy(pending, p, n);
-        npending = static_cast<unsigned>(n);
+        blocks.feed(p, n, [&](const std::uint8_t* b, std::size_t m) { mac_blocks(k, b, m); });
     }
 
     void flush(const Kernel& k) noexcept {
-        if (npending == 0) return;
-        std::memset(pending + npending, 0, 16 - npending);
-        k.cbc_encrypt(rk, mac, pending, pending, 1);
-        npending = 0;
+        blocks.flush([&](const std::uint8_t* b, std::size_t m) { mac_blocks(k, b, m); });
+    }
+
+    /// CBC-MAC over whole blocks: only the chaining value is kept; the ciphertext blocks
+    /// go through a scratch buffer, wiped after.
+    void mac_blocks(const Kernel& k, const std::uint8_t* p, std::size_t count) noexcept {
+        alignas(64) std::uint8_t scratch[kBatchBlocks * 16];
+        for (std::size_t done = 0; done < count;) {
+            const std::size_t m = std::min(count - done, kBatchBlocks);
+            k.cbc_encrypt(rk, mac, p + 16 * done, scratch, m);
+            done += m;
+        }
+        secure_wipe(scratch, 16 * std::min(count, kBatchBlocks));
     }
 
     void seal(const std::uint8_t* in, std::uint8_t* out, std::size_t n) noexcept {
@@ -304,7 +310,6 @@ struct Ccm {
         secure_wipe(rk, sizeof rk);
         secure_wipe(mac, sizeof mac);
         secure_wipe(s0, sizeof s0);
-        secure_wipe(pending, sizeof pending);
     }
 };
 
