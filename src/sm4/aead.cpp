@@ -94,6 +94,22 @@ struct BlockFeed {
     ~BlockFeed() { secure_wipe(pending, sizeof pending); }
 };
 
+// Encrypts or decrypts in chunks that stay in cache, each chunk also fed to the MAC:
+// before the keystream when the MAC covers the input (read before it is overwritten when
+// in == out), after it when the MAC covers the output.
+template <typename Mac>
+void crypt_and_mac(Ctr& ctr, const std::uint8_t* in, std::uint8_t* out, std::size_t n,
+                   bool mac_covers_input, Mac&& mac) noexcept {
+    const Kernel& k = active_kernel();
+    for (std::size_t done = 0; done < n;) {
+        const std::size_t m = std::min(n - done, kBatchBlocks * 16);
+        if (mac_covers_input) mac(in + done, m);
+        ctr.crypt(k, in + done, out + done, m);
+        if (!mac_covers_input) mac(out + done, m);
+        done += m;
+    }
+}
+
 struct Gcm {
     Ctr ctr;
     GhashKey key;
@@ -158,30 +174,17 @@ struct Gcm {
         if (n > kGcmMaxText - text_len) throw_gcm_too_long(text_len + n);
     }
 
+    // GHASH covers the ciphertext: the output when sealing, the input when opening.
     void seal(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
-        check_more(n);
-        const Kernel& k = active_kernel();
-        const GhashKernel& g = active_ghash();
-        text_len += n;
-        for (std::size_t done = 0; done < n;) {
-            const std::size_t m = std::min(n - done, kBatchBlocks * 16);
-            ctr.crypt(k, in + done, out + done, m);
-            hash(g, out + done, m);
-            done += m;
-        }
+        crypt(in, out, n, false);
     }
-
-    void open(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+    void open(const std::uint8_t* in, std::uint8_t* out, std::size_t n) { crypt(in, out, n, true); }
+    void crypt(const std::uint8_t* in, std::uint8_t* out, std::size_t n, bool opening) {
         check_more(n);
-        const Kernel& k = active_kernel();
         const GhashKernel& g = active_ghash();
         text_len += n;
-        for (std::size_t done = 0; done < n;) {
-            const std::size_t m = std::min(n - done, kBatchBlocks * 16);
-            hash(g, in + done, m);  // before the chunk is overwritten when in == out
-            ctr.crypt(k, in + done, out + done, m);
-            done += m;
-        }
+        crypt_and_mac(ctr, in, out, n, opening,
+                      [&](const std::uint8_t* p, std::size_t m) { hash(g, p, m); });
     }
 
     void tag(std::uint8_t t[16]) noexcept {
@@ -279,26 +282,18 @@ struct Ccm {
         secure_wipe(scratch, 16 * std::min(count, kBatchBlocks));
     }
 
+    // The CBC-MAC covers the plaintext: the input when sealing, the output when opening.
     void seal(const std::uint8_t* in, std::uint8_t* out, std::size_t n) noexcept {
-        const Kernel& k = active_kernel();
-        fed += n;
-        for (std::size_t done = 0; done < n;) {
-            const std::size_t m = std::min(n - done, kBatchBlocks * 16);
-            absorb(k, in + done, m);  // before the chunk is overwritten when in == out
-            ctr.crypt(k, in + done, out + done, m);
-            done += m;
-        }
+        crypt(in, out, n, false);
     }
-
     void open(const std::uint8_t* in, std::uint8_t* out, std::size_t n) noexcept {
+        crypt(in, out, n, true);
+    }
+    void crypt(const std::uint8_t* in, std::uint8_t* out, std::size_t n, bool opening) noexcept {
         const Kernel& k = active_kernel();
         fed += n;
-        for (std::size_t done = 0; done < n;) {
-            const std::size_t m = std::min(n - done, kBatchBlocks * 16);
-            ctr.crypt(k, in + done, out + done, m);
-            absorb(k, out + done, m);
-            done += m;
-        }
+        crypt_and_mac(ctr, in, out, n, !opening,
+                      [&](const std::uint8_t* p, std::size_t m) { absorb(k, p, m); });
     }
 
     void tag(std::uint8_t t[16]) noexcept {
