@@ -97,12 +97,17 @@ struct BlockFeed {
 // Encrypts or decrypts in chunks that stay in cache, each chunk also fed to the MAC:
 // before the keystream when the MAC covers the input (read before it is overwritten when
 // in == out), after it when the MAC covers the output.
+// Bytes per chunk: large enough that the per-call costs of the GHASH kernel (loading the
+// key powers, the final reduction) and of the counter kernel spread thin, small enough to
+// stay in the L1 cache between the two passes.
+inline constexpr std::size_t kChunkBytes = 4096;
+
 template <typename Mac>
 void crypt_and_mac(Ctr& ctr, const std::uint8_t* in, std::uint8_t* out, std::size_t n,
                    bool mac_covers_input, Mac&& mac) noexcept {
     const Kernel& k = active_kernel();
     for (std::size_t done = 0; done < n;) {
-        const std::size_t m = std::min(n - done, kBatchBlocks * 16);
+        const std::size_t m = std::min(n - done, kChunkBytes);
         if (mac_covers_input) mac(in + done, m);
         ctr.crypt(k, in + done, out + done, m);
         if (!mac_covers_input) mac(out + done, m);

@@ -88,6 +88,12 @@ void Ctr::crypt(const Kernel& k, const std::uint8_t* in, std::uint8_t* out,
         used += static_cast<unsigned>(take);
         in += take, out += take, n -= take;
     }
+    if (k.ctr != nullptr && n >= 16) {
+        std::uint64_t counter[2] = {hi, lo};
+        k.ctr(rk, counter, wrap32, in, out, n / 16);
+        hi = counter[0], lo = counter[1];
+        in += n & ~std::size_t{15}, out += n & ~std::size_t{15}, n &= 15;
+    }
     alignas(64) std::uint8_t buf[kBatchBlocks * 16];
     bool touched = false;
     while (n >= 16) {

@@ -98,7 +98,7 @@ void cbc_decrypt(const std::uint32_t rk[32], std::uint8_t iv[16], const std::uin
 
 }  // namespace
 
-const Kernel kAesniAvx2 = {"aesni_avx2", aesni_tau,         aesni_expand_key,
-                           ecb,          aesni_cbc_encrypt, cbc_decrypt};
+const Kernel kAesniAvx2 = {"aesni_avx2",      aesni_tau,   aesni_expand_key, ecb,
+                           aesni_cbc_encrypt, cbc_decrypt, nullptr};
 
 }  // namespace pelmo::detail::sm4

@@ -118,6 +118,7 @@ void cbc_decrypt(const std::uint32_t rk[32], std::uint8_t iv[16], const std::uin
 
 }  // namespace
 
-const Kernel kAesni = {"aesni", aesni_tau, aesni_expand_key, ecb, aesni_cbc_encrypt, cbc_decrypt};
+const Kernel kAesni = {"aesni",           aesni_tau,   aesni_expand_key, ecb,
+                       aesni_cbc_encrypt, cbc_decrypt, nullptr};
 
 }  // namespace pelmo::detail::sm4

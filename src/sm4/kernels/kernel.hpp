@@ -39,6 +39,12 @@ struct Kernel {
     /// CBC decryption of n blocks (rk in decryption order); iv in and out.
     void (*cbc_decrypt)(const std::uint32_t rk[32], std::uint8_t iv[16], const std::uint8_t* in,
                         std::uint8_t* out, std::size_t n) noexcept;
+    /// Counter mode over n whole blocks: out = in ^ E(c), E(c + 1), ... with the counter
+    /// c = {hi, lo} (the big-endian halves of the counter block), which advances by n; with
+    /// wrap32 only its low 32 bits count. The counter blocks never touch memory. nullptr when
+    /// the kernel has no such entry: the caller then writes counter blocks and runs ecb.
+    void (*ctr)(const std::uint32_t rk[32], std::uint64_t counter[2], bool wrap32,
+                const std::uint8_t* in, std::uint8_t* out, std::size_t n) noexcept;
 };
 
 /// The kernels built for this target.

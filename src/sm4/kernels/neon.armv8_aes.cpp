@@ -111,6 +111,6 @@ void cbc_decrypt(const std::uint32_t rk[32], std::uint8_t iv[16], const std::uin
 
 }  // namespace
 
-const Kernel kNeonAes = {"neon_aes", tau, expand_key, ecb, cbc_encrypt, cbc_decrypt};
+const Kernel kNeonAes = {"neon_aes", tau, expand_key, ecb, cbc_encrypt, cbc_decrypt, nullptr};
 
 }  // namespace pelmo::detail::sm4

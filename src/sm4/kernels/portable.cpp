@@ -96,6 +96,6 @@ void cbc_decrypt(const std::uint32_t rk[32], std::uint8_t iv[16], const std::uin
 
 }  // namespace
 
-const Kernel kPortable = {"portable", tau, expand_key, ecb, cbc_encrypt, cbc_decrypt};
+const Kernel kPortable = {"portable", tau, expand_key, ecb, cbc_encrypt, cbc_decrypt, nullptr};
 
 }  // namespace pelmo::detail::sm4

@@ -153,6 +153,24 @@ PELMO_SM4_TARGET inline void transpose(typename O::V& a, typename O::V& b, typen
     d = O::unpackhi64(t2, t3);
 }
 
+/// The output blocks of G groups after the rounds (x[g] = X32..X35, word-sliced), in raw
+/// vector order: y[g][j] holds the blocks that vector 4g + j of the input held.
+template <class O, int G>
+PELMO_SM4_TARGET inline void output_groups(typename O::V (&x)[G][4], typename O::V (&y)[G][4]) {
+    using V = typename O::V;
+#pragma GCC unroll 8
+    for (int g = 0; g < G; ++g) {
+        // The output is X35, X34, X33, X32.
+        V a = O::from_domain(x[g][3]), b = O::from_domain(x[g][2]);
+        V c = O::from_domain(x[g][1]), d = O::from_domain(x[g][0]);
+        transpose<O>(a, b, c, d);
+        y[g][0] = O::bswap(a);
+        y[g][1] = O::bswap(b);
+        y[g][2] = O::bswap(c);
+        y[g][3] = O::bswap(d);
+    }
+}
+
 /// Transforms G groups of 4*kBlocks blocks, leaving the output blocks in y (raw vector
 /// order: y[g][j] holds the output of the blocks that load(in + ...(4g + j)) read).
 template <class O, int G>
@@ -168,17 +186,7 @@ PELMO_SM4_TARGET inline void transform_groups(const DomainKeys& dk, const std::u
         for (int j = 0; j < 4; ++j) x[g][j] = O::to_domain(x[g][j]);
     }
     rounds<O, G>(x, dk);
-#pragma GCC unroll 8
-    for (int g = 0; g < G; ++g) {
-        // The output is X35, X34, X33, X32.
-        V a = O::from_domain(x[g][3]), b = O::from_domain(x[g][2]);
-        V c = O::from_domain(x[g][1]), d = O::from_domain(x[g][0]);
-        transpose<O>(a, b, c, d);
-        y[g][0] = O::bswap(a);
-        y[g][1] = O::bswap(b);
-        y[g][2] = O::bswap(c);
-        y[g][3] = O::bswap(d);
-    }
+    output_groups<O, G>(x, y);
 }
 
 template <class O, int G>
