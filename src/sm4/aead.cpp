@@ -126,15 +126,20 @@ struct Gcm {
     void start(const Kernel& k, ByteView key16, ByteView nonce, ByteView aad) {
         std::uint32_t rk[32];
         k.expand_key(key16.data(), rk);
-        std::uint8_t block[16] = {};
-        k.ecb(rk, block, block, 1);
-        const GhashKernel& g = active_ghash();
-        ghash_init(key, block, g);
+        // H = E(0^128) and, for a 96-bit nonce, E(J0) with J0 = nonce || 1: one kernel call
+        // for both, since two blocks together cost less than two in series.
+        std::uint8_t block[32] = {};
         std::uint8_t j0[16] = {};
-        if (nonce.size() == 12) {
+        const bool short_nonce = nonce.size() == 12;
+        if (short_nonce) {
             std::memcpy(j0, nonce.data(), 12);
             j0[15] = 1;
-        } else {
+            std::memcpy(block + 16, j0, 16);
+        }
+        k.ecb(rk, block, block, short_nonce ? 2 : 1);
+        const GhashKernel& g = active_ghash();
+        ghash_init(key, block, g);
+        if (!short_nonce) {
             hash(g, nonce.data(), nonce.size());
             flush(g);
             std::memset(block, 0, 16);
@@ -144,9 +149,10 @@ struct Gcm {
             g.blocks(key, y, block, 1);
             ghash_store(y, j0);
             y = {0, 0};
+            std::memcpy(block + 16, j0, 16);
+            k.ecb(rk, block + 16, block + 16, 1);
         }
-        std::memcpy(ej0, j0, 16);
-        k.ecb(rk, ej0, ej0, 1);
+        std::memcpy(ej0, block + 16, 16);
         // The data's counter starts at inc32(J0).
         std::uint8_t first[16];
         std::memcpy(first, j0, 16);

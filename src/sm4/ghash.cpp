@@ -89,22 +89,22 @@ GhashElement ghash_mul(const GhashElement& a, const GhashElement& b) noexcept {
 
 void ghash_init(GhashKey& key, const std::uint8_t h[16], const GhashKernel& kernel) noexcept {
     key.power[0] = ghash_load(h);
-    std::uint8_t block[16];
-    for (int i = 1; i < 16; ++i) {
-        // (0 ^ H^i) * H.
-        ghash_store(key.power[i - 1], block);
-        GhashElement y{0, 0};
-        kernel.blocks(key, y, block, 1);
-        key.power[i] = y;
-    }
-    secure_wipe(block, sizeof block);
+    kernel.powers(key);
 }
 
 void ghash_init(GhashKey& key, const std::uint8_t h[16]) noexcept {
     ghash_init(key, h, kGhashPortable);
 }
 
-const GhashKernel kGhashPortable = {"portable", portable_blocks};
+namespace {
+
+void portable_powers(GhashKey& key) noexcept {
+    ghash_fill_powers(key, ghash_mul);
+}
+
+}  // namespace
+
+const GhashKernel kGhashPortable = {"portable", portable_blocks, portable_powers};
 
 namespace {
 

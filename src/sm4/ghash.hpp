@@ -22,9 +22,12 @@ struct GhashElement {
     std::uint64_t lo, hi;  // lo first, so that an x86 128-bit load puts hi in the upper lane
 };
 
-/// The powers H^1 .. H^16 of the hash key: power[i] = H^(i+1).
+/// Powers of the hash key the kernels multiply by: the widest takes 32 blocks per reduction.
+inline constexpr int kGhashPowers = 32;
+
+/// The powers H^1 .. H^32 of the hash key: power[i] = H^(i+1).
 struct GhashKey {
-    alignas(64) GhashElement power[16];
+    alignas(64) GhashElement power[kGhashPowers];
 };
 
 struct GhashKernel {
@@ -32,6 +35,8 @@ struct GhashKernel {
     /// y = (...((y ^ X1) H ^ X2) H ... ^ Xn) H over n 16-byte blocks of data.
     void (*blocks)(const GhashKey& key, GhashElement& y, const std::uint8_t* data,
                    std::size_t n) noexcept;
+    /// Fills power[1..] from power[0] = H.
+    void (*powers)(GhashKey& key) noexcept;
 };
 
 /// The element a 16-byte block stands for.
@@ -39,8 +44,18 @@ GhashElement ghash_load(const std::uint8_t block[16]) noexcept;
 void ghash_store(const GhashElement& e, std::uint8_t block[16]) noexcept;
 /// a * b in the field (portable, constant time).
 GhashElement ghash_mul(const GhashElement& a, const GhashElement& b) noexcept;
-/// The powers of h = E(0^128), each product computed by the given kernel (one block at a time
-/// needs only H^1, which comes first).
+
+/// power[i] = H^(i+1) from power[0] = H with the product `mul`: H^2, H^3, H^4, then
+/// H^(i+1) = H^(i-3) * H^4, four independent chains whose products can overlap.
+template <class Mul>
+inline void ghash_fill_powers(GhashKey& key, Mul&& mul) noexcept {
+    GhashElement* p = key.power;
+    p[1] = mul(p[0], p[0]);
+    p[2] = mul(p[1], p[0]);
+    p[3] = mul(p[1], p[1]);
+    for (int i = 4; i < kGhashPowers; ++i) p[i] = mul(p[i - 4], p[3]);
+}
+/// The powers of h = E(0^128), computed by the given kernel.
 void ghash_init(GhashKey& key, const std::uint8_t h[16], const GhashKernel& kernel) noexcept;
 void ghash_init(GhashKey& key, const std::uint8_t h[16]) noexcept;
 
@@ -63,6 +78,8 @@ extern const GhashKernel kGhashPortable;
 #if defined(__x86_64__)
 extern const GhashKernel kGhashPclmul;
 extern const GhashKernel kGhashVpclmul;
+/// The PCLMULQDQ kernel's powers of H, which the VPCLMULQDQ kernel shares.
+void ghash_pclmul_powers(GhashKey& key) noexcept;
 #endif
 
 /// Reduction of a 256-bit carry-less product (words w[0] least significant) of two elements

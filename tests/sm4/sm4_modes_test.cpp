@@ -161,7 +161,7 @@ TEST(Ghash, EveryKernelMatchesTheBitSerialMultiplication) {
     const Bytes h = random_bytes(16);
     pelmo::detail::sm4::GhashKey key;
     ds::ghash_init(key, h.data());
-    for (std::size_t i = 0; i < 16; ++i) {
+    for (std::size_t i = 0; i < ds::kGhashPowers; ++i) {
         // The powers themselves.
         ref::U128 p = ref::load(h.data());
         for (std::size_t j = 0; j < i; ++j) p = ref::gf_mul(p, ref::load(h.data()));
@@ -169,7 +169,7 @@ TEST(Ghash, EveryKernelMatchesTheBitSerialMultiplication) {
         EXPECT_EQ(key.power[i].lo, p.lo) << i;
     }
     for_each_ghash_kernel([&](const ds::GhashKernel& g) {
-        for (std::size_t blocks : {0, 1, 3, 4, 5, 15, 16, 17, 33, 64, 100}) {
+        for (std::size_t blocks : {0, 1, 3, 4, 5, 15, 16, 17, 31, 32, 33, 48, 64, 100}) {
             const Bytes data = random_bytes(16 * blocks), y0 = random_bytes(16);
             ds::GhashElement y = ds::ghash_load(y0.data());
             g.blocks(key, y, data.data(), blocks);

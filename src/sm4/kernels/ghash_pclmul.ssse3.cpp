@@ -59,8 +59,21 @@ PELMO_GHASH_TARGET void pclmul_blocks(const GhashKey& key, GhashElement& y,
     _mm_storeu_si128(reinterpret_cast<__m128i*>(&y), acc);
 }
 
+PELMO_GHASH_TARGET inline GhashElement pclmul_mul(const GhashElement& a, const GhashElement& b) {
+    __m128i lo = _mm_setzero_si128(), mid = lo, hi = lo;
+    mul_add(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&a)),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(&b)), lo, mid, hi);
+    GhashElement r;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&r), reduce(lo, mid, hi));
+    return r;
+}
+
 }  // namespace
 
-const GhashKernel kGhashPclmul = {"pclmul", pclmul_blocks};
+PELMO_GHASH_TARGET void ghash_pclmul_powers(GhashKey& key) noexcept {
+    ghash_fill_powers(key, pclmul_mul);
+}
+
+const GhashKernel kGhashPclmul = {"pclmul", pclmul_blocks, ghash_pclmul_powers};
 
 }  // namespace pelmo::detail::sm4

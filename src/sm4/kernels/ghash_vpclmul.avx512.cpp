@@ -1,6 +1,6 @@
-// GHASH with VPCLMULQDQ on zmm registers: sixteen blocks (four per register) per reduction,
-// block j of a group multiplied by H^(16 - j); the four lanes' sums are folded into one
-// before the reduction. Fewer than sixteen blocks left go to the PCLMULQDQ kernel.
+// GHASH with VPCLMULQDQ on zmm registers: thirty-two or sixteen blocks (four per register)
+// per reduction, block j of a group of m multiplied by H^(m - j); the four lanes' sums are
+// folded into one before the reduction. Fewer than sixteen blocks left go to the PCLMULQDQ kernel.
 // Built with -mvpclmulqdq (src/CMakeLists.txt) besides the AVX-512 flags of the pattern.
 // GCC 12's AVX-512 intrinsics start some results from a deliberately undefined vector, which
 // -Wuninitialized reports at every use, though the value never matters.
@@ -22,10 +22,11 @@ inline __m512i load_blocks(const std::uint8_t* p) {
     return _mm512_shuffle_epi8(_mm512_loadu_si512(p), reverse);
 }
 
-/// The powers for lanes 0..3 of register r of a group: H^(16 - 4r), ..., H^(13 - 4r).
-inline __m512i load_powers(const GhashKey& key, int r) {
+/// The powers for lanes 0..3 of register r of a group of 4 * regs registers (regs = 4 or
+/// 8): H^(4 regs - 4r), ..., H^(4 regs - 3 - 4r).
+inline __m512i load_powers(const GhashKey& key, int regs, int r) {
     const auto* p = reinterpret_cast<const __m128i*>(key.power);
-    const int top = 15 - 4 * r;
+    const int top = 4 * regs - 1 - 4 * r;
     __m512i v = _mm512_castsi128_si512(_mm_load_si128(p + top));
     v = _mm512_inserti32x4(v, _mm_load_si128(p + top - 1), 1);
     v = _mm512_inserti32x4(v, _mm_load_si128(p + top - 2), 2);
@@ -37,38 +38,51 @@ inline __m128i fold_lanes(__m512i v) {
     return _mm_xor_si128(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
 }
 
+/// acc = (acc ^ X_1) H^(4R) ^ X_2 H^(4R - 1) ^ ... ^ X_4R H over the 4R blocks at data, with
+/// one reduction. The reduction is the serial part (its latency bounds the loop), so the
+/// long form, which halves the reductions per byte, runs whenever 32 blocks are left.
+template <int R>
+inline __m128i step(const __m512i (&k)[R], __m128i acc, const std::uint8_t* data) {
+    __m512i lo = _mm512_setzero_si512(), hi = lo, mid = lo;
+#pragma GCC unroll 8
+    for (int r = 0; r < R; ++r) {
+        __m512i x = load_blocks(data + 64 * r);
+        if (r == 0) x = _mm512_xor_si512(x, _mm512_zextsi128_si512(acc));
+        lo = _mm512_xor_si512(lo, _mm512_clmulepi64_epi128(x, k[r], 0x00));
+        hi = _mm512_xor_si512(hi, _mm512_clmulepi64_epi128(x, k[r], 0x11));
+        mid = _mm512_ternarylogic_epi64(mid, _mm512_clmulepi64_epi128(x, k[r], 0x01),
+                                        _mm512_clmulepi64_epi128(x, k[r], 0x10), 0x96);
+    }
+    const __m128i l = fold_lanes(lo), m = fold_lanes(mid), h = fold_lanes(hi);
+    const __m128i w01 = _mm_xor_si128(l, _mm_slli_si128(m, 8));
+    const __m128i w23 = _mm_xor_si128(h, _mm_srli_si128(m, 8));
+    const GhashElement e = ghash_reduce(static_cast<std::uint64_t>(_mm_cvtsi128_si64(w01)),
+                                        static_cast<std::uint64_t>(_mm_extract_epi64(w01, 1)),
+                                        static_cast<std::uint64_t>(_mm_cvtsi128_si64(w23)),
+                                        static_cast<std::uint64_t>(_mm_extract_epi64(w23, 1)));
+    return _mm_set_epi64x(static_cast<long long>(e.hi), static_cast<long long>(e.lo));
+}
+
+template <int R>
+inline void load_all_powers(const GhashKey& key, __m512i (&k)[R]) {
+    for (int r = 0; r < R; ++r) k[r] = load_powers(key, R, r);
+}
+
 void vpclmul_blocks(const GhashKey& key, GhashElement& y, const std::uint8_t* data,
                     std::size_t n) noexcept {
+    static_assert(kGhashPowers >= 32);
     if (n >= 16) {
-        const __m512i k0 = load_powers(key, 0), k1 = load_powers(key, 1), k2 = load_powers(key, 2),
-                      k3 = load_powers(key, 3);
         __m128i acc = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&y));
-        for (; n >= 16; n -= 16, data += 256) {
-            const __m512i x0 = _mm512_xor_si512(load_blocks(data), _mm512_zextsi128_si512(acc));
-            const __m512i x1 = load_blocks(data + 64), x2 = load_blocks(data + 128),
-                          x3 = load_blocks(data + 192);
-            __m512i lo = _mm512_clmulepi64_epi128(x0, k0, 0x00);
-            __m512i hi = _mm512_clmulepi64_epi128(x0, k0, 0x11);
-            __m512i mid = _mm512_xor_si512(_mm512_clmulepi64_epi128(x0, k0, 0x01),
-                                           _mm512_clmulepi64_epi128(x0, k0, 0x10));
-            const auto add = [&](__m512i x, __m512i k) {
-                lo = _mm512_xor_si512(lo, _mm512_clmulepi64_epi128(x, k, 0x00));
-                hi = _mm512_xor_si512(hi, _mm512_clmulepi64_epi128(x, k, 0x11));
-                mid = _mm512_ternarylogic_epi64(mid, _mm512_clmulepi64_epi128(x, k, 0x01),
-                                                _mm512_clmulepi64_epi128(x, k, 0x10), 0x96);
-            };
-            add(x1, k1);
-            add(x2, k2);
-            add(x3, k3);
-            const __m128i l = fold_lanes(lo), m = fold_lanes(mid), h = fold_lanes(hi);
-            const __m128i w01 = _mm_xor_si128(l, _mm_slli_si128(m, 8));
-            const __m128i w23 = _mm_xor_si128(h, _mm_srli_si128(m, 8));
-            const GhashElement r =
-                ghash_reduce(static_cast<std::uint64_t>(_mm_cvtsi128_si64(w01)),
-                             static_cast<std::uint64_t>(_mm_extract_epi64(w01, 1)),
-                             static_cast<std::uint64_t>(_mm_cvtsi128_si64(w23)),
-                             static_cast<std::uint64_t>(_mm_extract_epi64(w23, 1)));
-            acc = _mm_set_epi64x(static_cast<long long>(r.hi), static_cast<long long>(r.lo));
+        if (n >= 32) {
+            __m512i k8[8];
+            load_all_powers(key, k8);
+            for (; n >= 32; n -= 32, data += 512) acc = step<8>(k8, acc, data);
+        }
+        if (n >= 16) {
+            __m512i k4[4];
+            load_all_powers(key, k4);
+            acc = step<4>(k4, acc, data);
+            n -= 16, data += 256;
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(&y), acc);
     }
@@ -77,6 +91,6 @@ void vpclmul_blocks(const GhashKey& key, GhashElement& y, const std::uint8_t* da
 
 }  // namespace
 
-const GhashKernel kGhashVpclmul = {"vpclmul", vpclmul_blocks};
+const GhashKernel kGhashVpclmul = {"vpclmul", vpclmul_blocks, ghash_pclmul_powers};
 
 }  // namespace pelmo::detail::sm4
