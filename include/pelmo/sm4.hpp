@@ -133,6 +133,9 @@ class SM4AeadSeal {
     SM4AeadSeal(SM4AeadSeal&&) noexcept;
     SM4AeadSeal& operator=(SM4AeadSeal&&) noexcept;
     Bytes update(ByteView plaintext);
+    /// The same into a caller's buffer of exactly plaintext.size() bytes (std::invalid_argument
+    /// otherwise), which may be the plaintext itself.
+    void update(ByteView plaintext, std::span<std::uint8_t> out);
     /// The tag; the object cannot be used afterwards (std::logic_error).
     Bytes finish();
 
@@ -155,6 +158,10 @@ class SM4AeadOpen {
     SM4AeadOpen& operator=(SM4AeadOpen&&) noexcept;
     /// Unverified plaintext of the sealed bytes fed so far, less the last tag_len held back.
     Bytes update_unverified(ByteView sealed);
+    /// The same into a caller's buffer of at least sealed.size() bytes (std::invalid_argument
+    /// otherwise; never more is released), not overlapping sealed; returns the number of
+    /// bytes written.
+    std::size_t update_unverified(ByteView sealed, std::span<std::uint8_t> out);
     /// Whether the tag verifies (constant-time comparison); false also for a sealed input
     /// shorter than the tag or (CCM) of a length other than sealed_length. The object
     /// cannot be used afterwards (std::logic_error).

@@ -462,11 +462,19 @@ SM4AeadSeal::SM4AeadSeal(SM4AeadSeal&&) noexcept = default;
 SM4AeadSeal& SM4AeadSeal::operator=(SM4AeadSeal&&) noexcept = default;
 
 Bytes SM4AeadSeal::update(ByteView plaintext) {
+    Bytes out(plaintext.size());
+    update(plaintext, out);
+    return out;
+}
+
+void SM4AeadSeal::update(ByteView plaintext, std::span<std::uint8_t> out) {
     if (!state_) throw std::logic_error("SM4AeadSeal used after being moved from");
     state_->check_live();
-    Bytes out(plaintext.size());
+    if (out.size() != plaintext.size())
+        throw std::invalid_argument("SM4AeadSeal output must be as long as the input (" +
+                                    std::to_string(plaintext.size()) + " bytes), got " +
+                                    std::to_string(out.size()));
     state_->seal(plaintext.data(), out.data(), plaintext.size());
-    return out;
 }
 
 Bytes SM4AeadSeal::finish() {
@@ -495,33 +503,43 @@ SM4AeadOpen::SM4AeadOpen(SM4AeadOpen&&) noexcept = default;
 SM4AeadOpen& SM4AeadOpen::operator=(SM4AeadOpen&&) noexcept = default;
 
 Bytes SM4AeadOpen::update_unverified(ByteView sealed) {
+    Bytes out(sealed.size());
+    out.resize(update_unverified(sealed, out));
+    return out;
+}
+
+std::size_t SM4AeadOpen::update_unverified(ByteView sealed, std::span<std::uint8_t> out_span) {
     if (!state_) throw std::logic_error("SM4AeadOpen used after being moved from");
     state_->check_live();
+    if (out_span.size() < sealed.size())
+        throw std::invalid_argument("SM4AeadOpen output must hold at least the input (" +
+                                    std::to_string(sealed.size()) + " bytes), got " +
+                                    std::to_string(out_span.size()));
     Aead& a = *state_;
+    std::uint8_t* const out = out_span.data();
     a.sealed_fed += sealed.size();
     const std::size_t total = a.nheld + sealed.size();
     if (a.mode == SM4AeadSeal::CCM && a.sealed_fed > a.sealed_expected) {
         // More than announced: never verifies; nothing more is decrypted.
         a.nheld = 0;
-        return {};
+        return 0;
     }
-    if (sealed.empty()) return {};
+    if (sealed.empty()) return 0;
     if (total <= a.tag_len) {
         std::memcpy(a.held + a.nheld, sealed.data(), sealed.size());
         a.nheld = total;
-        return {};
+        return 0;
     }
-    const std::size_t release = total - a.tag_len;
-    Bytes out(release);
+    const std::size_t release = total - a.tag_len;  // at most sealed.size(): nheld <= tag_len
     const std::size_t from_held = std::min(release, a.nheld);
-    a.open(a.held, out.data(), from_held);
+    a.open(a.held, out, from_held);
     std::memmove(a.held, a.held + from_held, a.nheld - from_held);
     a.nheld -= from_held;
     const std::size_t from_data = release - from_held;
-    a.open(sealed.data(), out.data() + from_held, from_data);
+    a.open(sealed.data(), out + from_held, from_data);
     std::memcpy(a.held + a.nheld, sealed.data() + from_data, sealed.size() - from_data);
     a.nheld += sealed.size() - from_data;
-    return out;
+    return release;
 }
 
 bool SM4AeadOpen::finish() {

@@ -341,6 +341,29 @@ TEST(Sm4Aead, BadParametersAreInvalidArgumentWithSpecificMessages) {
               "nonce");
 }
 
+// The buffer forms: sealing in place; a buffer of the wrong size is refused and changes
+// nothing (the calls after it still give the sealed message).
+TEST(Sm4Aead, BufferFormsSealInPlaceAndCheckTheirSize) {
+    for (const auto& m : kAeadModes) {
+        const Bytes key = random_bytes(16), nonce = random_bytes(12), pt = random_bytes(40);
+        const Bytes sealed = m.seal(key, nonce, pt, {}, 16);
+        sm4::SM4AeadSeal s(m.mode, key, nonce, {}, 16, pt.size());
+        Bytes buf = pt;
+        EXPECT_THROW(s.update(pt, std::span(buf).first(39)), std::invalid_argument);
+        s.update(buf, buf);
+        const Bytes tag = s.finish();
+        buf.insert(buf.end(), tag.begin(), tag.end());
+        EXPECT_EQ(buf, sealed) << m.name;
+        sm4::SM4AeadOpen o(m.mode, key, nonce, {}, 16, sealed.size());
+        Bytes plain(sealed.size());
+        EXPECT_THROW(o.update_unverified(sealed, std::span(plain).first(sealed.size() - 1)),
+                     std::invalid_argument);
+        plain.resize(o.update_unverified(sealed, plain));
+        EXPECT_TRUE(o.finish()) << m.name;
+        EXPECT_EQ(plain, pt) << m.name;
+    }
+}
+
 TEST(Sm4Aead, StreamingEqualsOneShotForEverySplit) {
     for (const auto& m : kAeadModes) {
         const Bytes key = random_bytes(16), nonce = random_bytes(12), aad = random_bytes(17),

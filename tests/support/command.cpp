@@ -1,6 +1,7 @@
 #include "support/command.hpp"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,18 +60,21 @@ Process::~Process() {
     }
 }
 
+bool Process::reap(int options) {
+    struct rusage usage {};
+    if (::wait4(pid_, &status_, options, &usage) != pid_) return false;
+    max_rss_kib_ = usage.ru_maxrss;
+    return ended_ = true;
+}
+
 bool Process::running() {
-    if (!ended_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) ended_ = true;
+    if (!ended_) reap(WNOHANG);
     return !ended_;
 }
 
 int Process::wait() {
-    while (!ended_) {
-        if (::waitpid(pid_, &status_, 0) == pid_)
-            ended_ = true;
-        else if (errno != EINTR)
-            throw std::runtime_error("waitpid failed");
-    }
+    while (!ended_)
+        if (!reap(0) && errno != EINTR) throw std::runtime_error("waitpid failed");
     return status_;
 }
 

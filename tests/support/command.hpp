@@ -52,6 +52,8 @@ class Process {
     bool running();
     /// Waits for the end; returns the status as waitpid() gives it.
     int wait();
+    /// The peak resident set of the ended command, in KiB.
+    long max_rss_kib() const noexcept { return max_rss_kib_; }
     /// What the command wrote to standard error, once it has ended.
     std::string err() const { return logs_.read("stderr"); }
 
@@ -59,7 +61,11 @@ class Process {
     TempDir logs_;
     pid_t pid_ = -1;
     int status_ = -1;
+    long max_rss_kib_ = 0;
     bool ended_ = false;
+
+    // waitpid with the usage of an ended command kept; true once it has ended.
+    bool reap(int options);
 };
 
 /// The command that runs the pelmo tool under test: its path, after the emulator that

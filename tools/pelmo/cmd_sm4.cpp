@@ -137,7 +137,9 @@ int run_aead(const Sm4Options& o) {
     if (o.encrypt) {
         s4::SM4AeadSeal seal(mode, key, nonce, aad, o.tag_len, static_cast<std::size_t>(length));
         for (ByteView cur = next(); !cur.empty(); cur = next()) {
-            out.write_async(seal.update(cur));
+            Bytes buf = out.buffer(cur.size());
+            seal.update(cur, buf);
+            out.write_async(std::move(buf));
             progress.advance(cur.size());
         }
         out.write(seal.finish());
@@ -150,7 +152,8 @@ int run_aead(const Sm4Options& o) {
     Bytes held;
     const detail::WipeOnExit wipe_held(held);
     for (ByteView cur = next(); !cur.empty(); cur = next()) {
-        Bytes plain = open.update_unverified(cur);
+        Bytes plain = out.buffer(cur.size());
+        plain.resize(open.update_unverified(cur, plain));
         if (out.to_file()) {
             out.write_async(std::move(plain));
         } else {

@@ -212,7 +212,7 @@ void Output::write_async(Bytes buf) {
         // pages, so a second thread would only add hand-offs.
         put(buf.data(), buf.size());
         std::lock_guard<std::mutex> lock(mu_);
-        free_.push_back(std::move(buf));
+        recycle(std::move(buf));
         return;
     }
     std::unique_lock<std::mutex> lock(mu_);
@@ -221,6 +221,14 @@ void Output::write_async(Bytes buf) {
     cv_.wait(lock, [&] { return queue_.size() < kInFlight; });
     queue_.push_back(std::move(buf));
     cv_.notify_all();
+}
+
+// Keeps a written buffer for buffer() to hand out again; a few suffice (the writes in
+// flight and the one being filled), so one more is let go: a caller that never asks for
+// buffers would otherwise keep every chunk of its output in memory.
+void Output::recycle(Bytes&& buf) {
+    constexpr std::size_t kKept = 6;
+    if (free_.size() < kKept) free_.push_back(std::move(buf));
 }
 
 void Output::writer_loop() {
@@ -237,7 +245,7 @@ void Output::writer_loop() {
         const int err = error_ != 0 ? 0 : write_out(b.data(), b.size());
         lock.lock();
         if (err != 0) error_ = err;
-        free_.push_back(std::move(b));
+        recycle(std::move(b));
         busy_ = false;
         cv_.notify_all();
     }

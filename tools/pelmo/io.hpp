@@ -114,6 +114,8 @@ class Output {
     // Writes all n bytes; returns 0 or the error number.
     int write_out(const std::uint8_t* data, std::size_t n) noexcept;
     void put(const std::uint8_t* data, std::size_t n);
+    // Called with mu_ held.
+    void recycle(Bytes&& buf);
 
     int fd_ = STDOUT_FILENO;
     bool owned_ = false;  // a device or pipe that this object opened
