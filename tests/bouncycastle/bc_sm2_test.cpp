@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,12 @@ TEST_F(BcSm2, EncryptionBothOrders) {
         }
 }
 
+TEST_F(BcSm2, EmptyPlaintextRefusedByBoth) {
+    const KeyPair k = random_key();
+    EXPECT_THROW(bc().call({"encrypt", "c1c3c2", point04(k.pub), "-"}), std::runtime_error);
+    EXPECT_THROW(CryptSM2(std::nullopt, k.pub).encrypt(Bytes{}), std::invalid_argument);
+}
+
 TEST_F(BcSm2, Pkcs8AndSubjectPublicKeyInfo) {
     namespace formats = pelmo::formats;
     for (int i = 0; i < 4; ++i) {
@@ -248,6 +255,36 @@ TEST_F(BcSm2, KeyExchangeBothRoles) {
         exchange(bc(), pelmo_initiates, random_bytes(100), Bytes{}, 33);
         exchange(bc(), pelmo_initiates, alice, usual, 100);
     }
+}
+
+// The published key-exchange example on the recommended curve (identities
+// "1234567812345678"), run by BouncyCastle alone in both roles: it derives the published K,
+// S_B and S_A.
+TEST_F(BcSm2, KeyExchangePublishedExample) {
+    const std::string id = "31323334353637383132333435363738";
+    const std::string d_a = "81eb26e941bb5af16df116495f90695272ae2cd63d6c4ae1678418be48230029";
+    const std::string p_a =
+        "04160e12897df4edb61dd812feb96748fbd3ccf4ffe26aa6f6db9540af49c94232"
+        "4a7dad08bb9a459531694beb20aa489d6649975e1bfcf8c4741b78b4b223007f";
+    const std::string d_b = "785129917d45a9ea5437a59356b82338eaadda6ceb199088f14ae10defa229b5";
+    const std::string p_b =
+        "046ae848c57c53c7b1b5fa99eb2286af078ba64c64591b8b566f7357d576f16dfb"
+        "ee489d771621a27b36c5c7992062e9cd09a9264386f3fbea54dff69305621c4d";
+    const std::string r_a = "d4de15474db74d06491c440d305e012400990f3e390c7e87153c12db2ea60bb3";
+    const std::string R_a =
+        "0464ced1bdbc99d590049b434d0fd73428cf608a5db8fe5ce07f15026940bae40e"
+        "376629c7ab21e7db260922499ddb118f07ce8eaae3e7720afef6a5cc062070c0";
+    const std::string r_b = "7e07124814b309489125eaed101113164ebf0f3458c5bd88335c1f9d596243d6";
+    const std::string R_b =
+        "04acc27688a6f7b706098bc91ff3ad1bff7dc2802cdb14ccccdb0a90471f9bd707"
+        "2fedac0494b2ffc4d6853876c79b8f301c6573ad0aa50f39fc87181e1a1b46fe";
+    const std::string k = "6c89347354de2484c60b4ab1fde4c6e5";
+    const std::string s_b = "d3a0fe15dee185ceae907a6b595cc32a266ed7b3367e9983a896dc32fa20f8eb";
+    const std::string s_a = "18c7894b3816df16cf07b05c5ec0bef5d655d58f779cc1b400a4f3884644db88";
+    EXPECT_EQ(bc().call({"kx", "resp", d_b, r_b, id, p_a, R_a, id, "16", "-"}),
+              (std::vector<std::string>{k, k, s_b, s_a}));
+    EXPECT_EQ(bc().call({"kx", "init", d_a, r_a, id, p_b, R_b, id, "16", s_b}),
+              (std::vector<std::string>{k, k, s_a}));
 }
 
 }  // namespace
