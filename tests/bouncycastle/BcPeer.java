@@ -273,10 +273,10 @@ public final class BcPeer {
                 r.add(hex(PrivateKeyInfoFactory.createPrivateKeyInfo(priv).getEncoded("DER")));
                 r.add(hex(
                     SubjectPublicKeyInfoFactory.createSubjectPublicKeyInfo(pub).getEncoded("DER")));
-                ECNamedCurveParameterSpec spec = ECNamedCurveTable.getParameterSpec("sm2p256v1");
+                ECNamedCurveParameterSpec curve = ECNamedCurveTable.getParameterSpec("sm2p256v1");
                 KeyFactory kf = ecKeyFactory();
-                r.add(hex(kf.generatePrivate(new ECPrivateKeySpec(d, spec)).getEncoded()));
-                r.add(hex(kf.generatePublic(new ECPublicKeySpec(pub.getQ(), spec)).getEncoded()));
+                r.add(hex(kf.generatePrivate(new ECPrivateKeySpec(d, curve)).getEncoded()));
+                r.add(hex(kf.generatePublic(new ECPublicKeySpec(pub.getQ(), curve)).getEncoded()));
                 break;
             }
             case "keyin": {
