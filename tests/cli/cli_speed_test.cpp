@@ -92,4 +92,36 @@ TEST(CliSpeed, EveryRowNamesAKernelOfThisBuild) {
     }
 }
 
+// The operation of each row.
+std::vector<std::string> operations(const std::string& out) {
+    std::vector<std::string> names;
+    for (const Row& r : parse_rows(out)) names.push_back(r.operation);
+    return names;
+}
+
+TEST(CliSpeed, RowsChosenByNameAndSecondsMustBePositive) {
+    const auto some =
+        run_command(pelmo_tool() + " speed --seconds 0.001 sm3-hmac sm4-gcm sm2-verify");
+    ASSERT_EQ(some.status, 0) << some.err;
+    EXPECT_EQ(operations(some.out),
+              (std::vector<std::string>{"sm4-gcm seal, 8 KiB", "sm4-gcm open, 8 KiB",
+                                        "sm2 verify (SM3, identity digest)", "sm3 hmac, 64 bytes",
+                                        "sm3 hmac, 8 KiB"}));
+    const auto sm3 = run_command(pelmo_tool() + " speed sm3 --seconds 0.001");
+    ASSERT_EQ(sm3.status, 0) << sm3.err;
+    EXPECT_EQ(operations(sm3.out),
+              (std::vector<std::string>{"sm3 hash, 8 KiB", "sm3 hmac, 64 bytes", "sm3 hmac, 8 KiB",
+                                        "sm3 pbkdf2, 10000 iterations"}));
+    for (const std::string args : {"speed --seconds 0", "speed --seconds -1", "speed --seconds nan",
+                                   "speed --seconds x", "speed --seconds 0.001 sm3 sm5"}) {
+        const auto r = run_command(pelmo_tool() + " " + args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(r.out, "") << args;
+        EXPECT_EQ(r.err.rfind("pelmo: ", 0), 0u) << r.err;
+    }
+    const auto unknown = run_command(pelmo_tool() + " speed sm5");
+    EXPECT_NE(unknown.err.find("unknown algorithm 'sm5'"), std::string::npos) << unknown.err;
+    EXPECT_NE(unknown.err.find("sm2-sign"), std::string::npos) << unknown.err;
+}
+
 }  // namespace

@@ -32,7 +32,15 @@ int print_key(Bytes key) {
     return 0;
 }
 
+// The secret's file, named by its option or as FILE; one of them is needed.
+void require_secret(const KdfOptions& o, const char* option) {
+    if (o.secret_file.empty())
+        throw UsageError(std::string(option) +
+                         " or FILE is required (the secret is never an argument)");
+}
+
 int run_pbkdf2(const KdfOptions& o) {
+    require_secret(o, "--password-file");
     const Bytes salt = hex_bytes_argument(o.salt, "--salt");
     Bytes password = read_secret_file(o.secret_file);
     const detail::WipeOnExit wipe_password(password);
@@ -40,6 +48,7 @@ int run_pbkdf2(const KdfOptions& o) {
 }
 
 int run_hkdf(const KdfOptions& o) {
+    require_secret(o, "--ikm-file");
     const Bytes salt = hex_bytes_argument(o.salt, "--salt");
     const Bytes info = hex_bytes_argument(o.info, "--info");
     Bytes ikm = read_secret_file(o.secret_file);
@@ -56,10 +65,10 @@ void add_kdf(CLI::App& app, Action& action) {
 
     auto* pbkdf2 = cmd->add_subcommand(
         "pbkdf2", "PBKDF2 with HMAC-SM3 (RFC 8018): a key from a password, printed as hexadecimal");
-    pbkdf2
-        ->add_option("--password-file", o->secret_file,
-                     "File holding the password, every byte of it ('-': standard input)")
-        ->required();
+    auto* password = pbkdf2->add_option(
+        "--password-file", o->secret_file,
+        "File holding the password, every byte of it ('-': standard input); or FILE");
+    pbkdf2->add_option("FILE", o->secret_file, "The same as --password-file")->excludes(password);
     pbkdf2->add_option("--salt", o->salt, "Salt, hexadecimal")->required();
     pbkdf2->add_option("--iter", o->iterations, "Iteration count, at least 1")->required();
     pbkdf2->add_option("--len", o->length, "Key length in bytes")->required();
@@ -67,10 +76,10 @@ void add_kdf(CLI::App& app, Action& action) {
 
     auto* hkdf = cmd->add_subcommand(
         "hkdf", "HKDF with SM3 (RFC 5869), extract then expand, printed as hexadecimal");
-    hkdf->add_option("--ikm-file", o->secret_file,
-                     "File holding the input keying material, every byte of it ('-': standard "
-                     "input)")
-        ->required();
+    auto* ikm = hkdf->add_option("--ikm-file", o->secret_file,
+                                 "File holding the input keying material, every byte of it ('-': "
+                                 "standard input); or FILE");
+    hkdf->add_option("FILE", o->secret_file, "The same as --ikm-file")->excludes(ikm);
     hkdf->add_option("--salt", o->salt, "Salt, hexadecimal (none: 32 zero bytes)");
     hkdf->add_option("--info", o->info, "Context and application information, hexadecimal");
     hkdf->add_option("--len", o->length, "Key length in bytes, 1..8160")->required();

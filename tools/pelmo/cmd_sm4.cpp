@@ -168,6 +168,22 @@ int run_aead(const Sm4Options& o) {
     return 0;
 }
 
+// The message without its padding; std::invalid_argument when the padding is bad.
+Bytes unpadded(int padding, Bytes tail) {
+    switch (padding) {
+        case s4::ZERO:
+            return func::zero_unpadding(tail);
+        case s4::ISO9797M2:
+            return func::iso9797m2_unpadding(tail);
+        case s4::PKCS7:
+            return func::pkcs7_unpadding(tail);
+        case s4::PBOC:
+            return func::pboc_unpadding(tail);
+        default:
+            return tail;
+    }
+}
+
 int run_sm4(const Sm4Options& o) {
     const bool block_mode = o.mode == "ecb" || o.mode == "cbc";
     if (!block_mode && o.padding_given) throw UsageError("--padding is only used in ECB and CBC");
@@ -254,22 +270,13 @@ int run_sm4(const Sm4Options& o) {
             cur = ahead;
         }
         // A short message stays whole in the tail, so the unpadding functions' length
-        // rules see its true length.
-        switch (padding) {
-            case s4::ZERO:
-                tail = func::zero_unpadding(tail);
-                break;
-            case s4::ISO9797M2:
-                tail = func::iso9797m2_unpadding(tail);
-                break;
-            case s4::PKCS7:
-                tail = func::pkcs7_unpadding(tail);
-                break;
-            case s4::PBOC:
-                tail = func::pboc_unpadding(tail);
-                break;
-            default:
-                break;
+        // rules see its true length. Padding that does not check out is, nearly always,
+        // the work of a wrong key or IV, as openssl enc says.
+        try {
+            tail = unpadded(padding, std::move(tail));
+        } catch (const std::invalid_argument& e) {
+            throw std::runtime_error(
+                std::string("bad decrypt (wrong key or IV, or corrupted data): ") + e.what());
         }
         out.write(tail);
     }
@@ -299,7 +306,8 @@ void add_direction(CLI::App& parent, Action& action, bool encrypt) {
     cmd->add_option("--tag-len", o->tag_len,
                     "GCM/CCM tag length in bytes (GCM 4, 8, 12..16; CCM 4, 6, ..., 16)")
         ->capture_default_str();
-    cmd->add_option("--in", o->in, "Input file (default: standard input)");
+    auto* in = cmd->add_option("--in", o->in, "Input file, the same as FILE");
+    cmd->add_option("FILE", o->in, "Input file ('-' or none: standard input)")->excludes(in);
     cmd->add_option("--out", o->out, "Output file (default: standard output)");
     cmd->callback([&action, o, cmd] {
         o->padding_given = cmd->count("--padding") != 0;

@@ -1,8 +1,11 @@
 // pelmo speed: a quick single-core measurement of every algorithm, as a table.
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <functional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include <pelmo/crypt_managers.hpp>
 #include <pelmo/sm2.hpp>
@@ -42,7 +45,7 @@ std::string kernel(const char* name, const char* env_var) {
                                                             : std::string(name);
 }
 
-void row(const std::string& name, double value, const char* unit, const std::string& kernel) {
+void print_row(const std::string& name, double value, const char* unit, const std::string& kernel) {
     std::printf("%-34s %12.1f %-6s %s\n", name.c_str(), value, unit, kernel.c_str());
 }
 
@@ -57,17 +60,60 @@ void key_exchange_row(crypt_managers::SM2Manager& me, double seconds, const std:
     sm2::SM2KeyExchange peer(peer_keys.get_private_key(), peer_keys.get_public_key(), id,
                              me.get_public_key(), id, false);
     const std::string R_peer = peer.ephemeral();
-    row("sm2 key exchange, one side",
-        rate(
-            [&] {
-                (void)side.ephemeral();
-                (void)side.compute(R_peer, 16);
-            },
-            seconds),
-        "ops/s", kernel);
+    print_row("sm2 key exchange, one side",
+              rate(
+                  [&] {
+                      (void)side.ephemeral();
+                      (void)side.compute(R_peer, 16);
+                  },
+                  seconds),
+              "ops/s", kernel);
 }
 
-int run_speed(double seconds) {
+// The rows a name selects: every row whose tag is the name or starts with it and a
+// '-' ("sm4" selects all SM4 rows, "sm4-gcm" the two GCM rows).
+bool selects(const std::string& name, const std::string& tag) {
+    return tag == name || tag.rfind(name + "-", 0) == 0;
+}
+
+// The tags of the rows, in the order they run.
+const std::vector<std::string> kTags = {
+    "sm3",        "sm4-ecb",     "sm4-cbc",     "sm4-cbc", "sm4-ctr",  "sm4-cfb",    "sm4-cfb",
+    "sm4-ofb",    "sm4-gcm",     "sm4-gcm",     "sm4-ccm", "sm4-ccm",  "sm2-keygen", "sm2-sign",
+    "sm2-verify", "sm2-encrypt", "sm2-decrypt", "sm2-kx",  "sm3-hmac", "sm3-hmac",   "sm3-pbkdf2"};
+
+// The names that select something: every tag and every prefix of one up to a '-'.
+std::set<std::string> known_names() {
+    std::set<std::string> names;
+    for (const std::string& tag : kTags) {
+        names.insert(tag);
+        names.insert(tag.substr(0, tag.find('-')));
+    }
+    return names;
+}
+
+int run_speed(double seconds, const std::vector<std::string>& names) {
+    const std::set<std::string> known = known_names();
+    for (const std::string& name : names) {
+        if (known.count(name) != 0) continue;
+        std::string list;
+        for (const std::string& k : known) list += (list.empty() ? "" : ", ") + k;
+        throw UsageError("speed: unknown algorithm '" + name + "'; known: " + list);
+    }
+    // Row i runs when no name is given or a name selects its tag.
+    std::size_t next_row = 0;
+    const auto wanted = [&] {
+        const std::string& tag = kTags.at(next_row++);
+        if (names.empty()) return true;
+        for (const std::string& name : names)
+            if (selects(name, tag)) return true;
+        return false;
+    };
+    const auto row = [&](const std::string& name, const std::function<void()>& fn, double scale,
+                         const char* unit, const std::string& kernel) {
+        if (wanted()) print_row(name, rate(fn, seconds) * scale, unit, kernel);
+    };
+    const double kib8 = 8192 / 1e6;  // 8 KiB calls per second to MB/s
     std::printf("%-34s %12s %-6s %s\n", "operation", "rate", "", "kernel");
     // Ask after a first use: the choice is made (by timing) at first use.
     (void)sm3::sm3_hash({});
@@ -76,78 +122,106 @@ int run_speed(double seconds) {
     const std::string sm2_kernel =
         kernel(detail::sm2::curve::field_kernel_name(), "PELMO_SM2_FIELD_KERNEL");
     const Bytes block(8192, 0x5a);
-    row("sm3 hash, 8 KiB", rate([&] { (void)sm3::SM3::hash(block); }, seconds) * 8192 / 1e6, "MB/s",
-        sm3_kernel);
+    row(
+        "sm3 hash, 8 KiB", [&] { (void)sm3::SM3::hash(block); }, kib8, "MB/s", sm3_kernel);
 
     const Bytes key(16, 7), iv(16, 9);
     sm4::CryptSM4 enc(sm4::SM4_ENCRYPT, sm4::NoPadding), dec(sm4::SM4_DECRYPT, sm4::NoPadding);
     enc.set_key(key, sm4::SM4_ENCRYPT);
     dec.set_key(key, sm4::SM4_DECRYPT);
-    row("sm4-ecb encrypt, 8 KiB", rate([&] { (void)enc.crypt_ecb(block); }, seconds) * 8192 / 1e6,
-        "MB/s", sm4_kernel);
-    row("sm4-cbc encrypt, 8 KiB",
-        rate([&] { (void)enc.crypt_cbc(iv, block); }, seconds) * 8192 / 1e6, "MB/s", sm4_kernel);
-    row("sm4-cbc decrypt, 8 KiB",
-        rate([&] { (void)dec.crypt_cbc(iv, block); }, seconds) * 8192 / 1e6, "MB/s", sm4_kernel);
-    const auto mbs = [&](const std::function<void()>& fn) {
-        return rate(fn, seconds) * 8192 / 1e6;
-    };
-    row("sm4-ctr, 8 KiB", mbs([&] { (void)sm4::ctr_crypt(key, iv, block); }), "MB/s", sm4_kernel);
-    row("sm4-cfb encrypt, 8 KiB", mbs([&] { (void)sm4::cfb_encrypt(key, iv, block); }), "MB/s",
+    row(
+        "sm4-ecb encrypt, 8 KiB", [&] { (void)enc.crypt_ecb(block); }, kib8, "MB/s", sm4_kernel);
+    row(
+        "sm4-cbc encrypt, 8 KiB", [&] { (void)enc.crypt_cbc(iv, block); }, kib8, "MB/s",
         sm4_kernel);
-    row("sm4-cfb decrypt, 8 KiB", mbs([&] { (void)sm4::cfb_decrypt(key, iv, block); }), "MB/s",
+    row(
+        "sm4-cbc decrypt, 8 KiB", [&] { (void)dec.crypt_cbc(iv, block); }, kib8, "MB/s",
         sm4_kernel);
-    row("sm4-ofb, 8 KiB", mbs([&] { (void)sm4::ofb_crypt(key, iv, block); }), "MB/s", sm4_kernel);
+    row(
+        "sm4-ctr, 8 KiB", [&] { (void)sm4::ctr_crypt(key, iv, block); }, kib8, "MB/s", sm4_kernel);
+    row(
+        "sm4-cfb encrypt, 8 KiB", [&] { (void)sm4::cfb_encrypt(key, iv, block); }, kib8, "MB/s",
+        sm4_kernel);
+    row(
+        "sm4-cfb decrypt, 8 KiB", [&] { (void)sm4::cfb_decrypt(key, iv, block); }, kib8, "MB/s",
+        sm4_kernel);
+    row(
+        "sm4-ofb, 8 KiB", [&] { (void)sm4::ofb_crypt(key, iv, block); }, kib8, "MB/s", sm4_kernel);
     const Bytes nonce(12, 3), aad(16, 4);
     (void)sm4::gcm_seal(key, nonce, {});
     const std::string gcm_kernel =
         sm4_kernel + "+" + kernel(detail::sm4::active_ghash().name, "PELMO_GHASH_KERNEL");
     const Bytes gcm_sealed = sm4::gcm_seal(key, nonce, block, aad);
-    row("sm4-gcm seal, 8 KiB", mbs([&] { (void)sm4::gcm_seal(key, nonce, block, aad); }), "MB/s",
+    row(
+        "sm4-gcm seal, 8 KiB", [&] { (void)sm4::gcm_seal(key, nonce, block, aad); }, kib8, "MB/s",
         gcm_kernel);
-    row("sm4-gcm open, 8 KiB", mbs([&] { (void)sm4::gcm_open(key, nonce, gcm_sealed, aad); }),
+    row(
+        "sm4-gcm open, 8 KiB", [&] { (void)sm4::gcm_open(key, nonce, gcm_sealed, aad); }, kib8,
         "MB/s", gcm_kernel);
     const Bytes ccm_sealed = sm4::ccm_seal(key, nonce, block, aad);
-    row("sm4-ccm seal, 8 KiB", mbs([&] { (void)sm4::ccm_seal(key, nonce, block, aad); }), "MB/s",
+    row(
+        "sm4-ccm seal, 8 KiB", [&] { (void)sm4::ccm_seal(key, nonce, block, aad); }, kib8, "MB/s",
         sm4_kernel);
-    row("sm4-ccm open, 8 KiB", mbs([&] { (void)sm4::ccm_open(key, nonce, ccm_sealed, aad); }),
+    row(
+        "sm4-ccm open, 8 KiB", [&] { (void)sm4::ccm_open(key, nonce, ccm_sealed, aad); }, kib8,
         "MB/s", sm4_kernel);
 
-    row("sm2 key pair", rate([] { (void)crypt_managers::SM2Manager().get_public_key(); }, seconds),
-        "ops/s", sm2_kernel);
+    row(
+        "sm2 key pair", [] { (void)crypt_managers::SM2Manager().get_public_key(); }, 1, "ops/s",
+        sm2_kernel);
     crypt_managers::SM2Manager m;
     m.get_public_key();
     const Bytes msg(32, 0x42), msg64(64, 0x42);
     const std::string sig = *m.sign_with_sm3(msg);
-    row("sm2 sign (SM3, identity digest)", rate([&] { (void)m.sign_with_sm3(msg); }, seconds),
-        "ops/s", sm2_kernel);
-    row("sm2 verify (SM3, identity digest)",
-        rate([&] { (void)m.verify_with_sm3(sig, msg); }, seconds), "ops/s", sm2_kernel);
+    row(
+        "sm2 sign (SM3, identity digest)", [&] { (void)m.sign_with_sm3(msg); }, 1, "ops/s",
+        sm2_kernel);
+    row(
+        "sm2 verify (SM3, identity digest)", [&] { (void)m.verify_with_sm3(sig, msg); }, 1, "ops/s",
+        sm2_kernel);
     const Bytes ct = *m.encrypt(msg);
-    row("sm2 encrypt, 32 bytes", rate([&] { (void)m.encrypt(msg); }, seconds), "ops/s", sm2_kernel);
-    row("sm2 decrypt, 32 bytes", rate([&] { (void)m.decrypt(ct); }, seconds), "ops/s", sm2_kernel);
-    key_exchange_row(m, seconds, sm2_kernel);
+    row(
+        "sm2 encrypt, 32 bytes", [&] { (void)m.encrypt(msg); }, 1, "ops/s", sm2_kernel);
+    row(
+        "sm2 decrypt, 32 bytes", [&] { (void)m.decrypt(ct); }, 1, "ops/s", sm2_kernel);
+    if (wanted()) key_exchange_row(m, seconds, sm2_kernel);
 
     // A new key each time, as a one-shot call does: the key blocks, then the message.
     const Bytes mac_key(32, 0x6b);
-    row("sm3 hmac, 64 bytes", rate([&] { (void)sm3::hmac_sm3(mac_key, msg64); }, seconds), "ops/s",
-        sm3_kernel);
-    row("sm3 hmac, 8 KiB", rate([&] { (void)sm3::hmac_sm3(mac_key, block); }, seconds) * 8192 / 1e6,
-        "MB/s", sm3_kernel);
+    row(
+        "sm3 hmac, 64 bytes", [&] { (void)sm3::hmac_sm3(mac_key, msg64); }, 1, "ops/s", sm3_kernel);
+    row(
+        "sm3 hmac, 8 KiB", [&] { (void)sm3::hmac_sm3(mac_key, block); }, kib8, "MB/s", sm3_kernel);
     const Bytes salt(16, 0x73);
-    row("sm3 pbkdf2, 10000 iterations",
-        rate([&] { (void)sm3::pbkdf2_sm3(msg, salt, 10000, 32); }, seconds), "ops/s", sm3_kernel);
+    row(
+        "sm3 pbkdf2, 10000 iterations", [&] { (void)sm3::pbkdf2_sm3(msg, salt, 10000, 32); }, 1,
+        "ops/s", sm3_kernel);
     return 0;
 }
 
 }  // namespace
 
 void add_speed(CLI::App& app, Action& action) {
-    auto* cmd =
-        app.add_subcommand("speed", "Measure every algorithm on one core, like openssl speed");
+    auto* cmd = app.add_subcommand(
+        "speed", "Measure the algorithms on one core, like openssl speed (all, or those named)");
     auto seconds = std::make_shared<double>(0.3);
-    cmd->add_option("--seconds", *seconds, "Time per measurement")->capture_default_str();
-    cmd->callback([&action, seconds] { action = [seconds] { return run_speed(*seconds); }; });
+    auto names = std::make_shared<std::vector<std::string>>();
+    cmd->add_option("ALGORITHM", *names,
+                    "Rows to run: sm3, sm4, sm2, or one kind (sm4-gcm, sm2-sign, sm3-hmac, ...)");
+    cmd->add_option("--seconds", *seconds, "Time per measurement, more than 0")
+        ->capture_default_str()
+        ->check(CLI::Validator(
+            [](const std::string& text) -> std::string {
+                double v = 0;
+                // NaN and infinity are refused too: the timing loop needs an end.
+                if (!CLI::detail::lexical_cast(text, v) || !std::isfinite(v) || v <= 0)
+                    return "must be a positive number of seconds, got " + text;
+                return {};
+            },
+            "POSITIVE"));
+    cmd->callback([&action, seconds, names] {
+        action = [seconds, names] { return run_speed(*seconds, *names); };
+    });
 }
 
 }  // namespace pelmo::cli

@@ -133,6 +133,15 @@ void key_material(const std::string& arg, std::string_view option,
         m.where = where;
         return;
     }
+    // A '/' or a '.' makes a file name, never a key: say what became of the file.
+    int path_chars = 0;
+    for (const char ch : arg) {
+        const int c = static_cast<unsigned char>(ch);
+        path_chars |= ct::byte_in_range(c, '/', '/') | ct::byte_in_range(c, '.', '.');
+    }
+    struct stat st {};
+    if (publish(static_cast<std::uint64_t>(path_chars & 1)) && ::stat(arg.c_str(), &st) != 0)
+        throw std::runtime_error(where + std::strerror(errno));
     throw std::invalid_argument(opt + ": not a key file, and not a hexadecimal key of " +
                                 std::string(lengths) + " digits (" + std::to_string(arg.size()) +
                                 " characters)");
@@ -156,6 +165,9 @@ std::vector<std::string> pem_labels(const std::string& text) {
                                     std::to_string(text.size()) + " bytes)");
     return labels;
 }
+
+/// What a public key given for a private one is told.
+constexpr const char* kPublicNotPrivate = "this is a public key; a private key is needed";
 
 /// The public half of a key pair, the private half wiped.
 std::string public_half(formats::Sm2PrivateKey key) {
@@ -203,14 +215,37 @@ formats::Sm2PrivateKey load_private_key(const std::string& key_arg, std::string_
         if (is_hex_text(m.text)) {
             std::string t = trim(m.text);
             const WipeOnExit wipe_t(t);
+            if (t.size() == 128 || t.size() == 130) throw std::invalid_argument(kPublicNotPrivate);
             if (t.size() != 64)
                 throw std::invalid_argument("a hexadecimal private key is 64 digits, got " +
                                             std::to_string(t.size()));
             return detail::sm2_keys::key_pair_from_hex(t);
         }
-        if (starts_with_sequence(m.text))
-            return formats::sm2_private_key_from_der(as_bytes(m.text));
-        (void)pem_labels(m.text);  // text with no PEM block is an error
+        if (starts_with_sequence(m.text)) {
+            try {
+                return formats::sm2_private_key_from_der(as_bytes(m.text));
+            } catch (const std::invalid_argument&) {
+                // Not a private key: say so if it is a public one.
+                bool is_public = true;
+                try {
+                    (void)formats::sm2_public_key_from_der(as_bytes(m.text));
+                } catch (const std::invalid_argument&) {
+                    is_public = false;
+                }
+                if (!is_public) throw;
+                throw std::invalid_argument(kPublicNotPrivate);
+            }
+        }
+        const std::vector<std::string> labels = pem_labels(m.text);
+        const auto has = [&](const char* label) {
+            return std::find(labels.begin(), labels.end(), label) != labels.end();
+        };
+        if (has("ENCRYPTED PRIVATE KEY") && !has("PRIVATE KEY") && !has("EC PRIVATE KEY"))
+            throw std::invalid_argument(
+                "encrypted private keys are not supported (decrypt it first: openssl pkey -in "
+                "KEY -out PLAIN.pem)");
+        if (has("PUBLIC KEY") && !has("PRIVATE KEY") && !has("EC PRIVATE KEY"))
+            throw std::invalid_argument(kPublicNotPrivate);
         return formats::sm2_private_key_from_pem(m.text);
     });
 }

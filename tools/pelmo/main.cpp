@@ -8,6 +8,10 @@
 int main(int argc, char** argv) {
     CLI::App app{"pelmo: SM2 signatures and encryption, SM3 hashing, SM4 encryption", "pelmo"};
     app.require_subcommand(1);
+    // Usage errors name the tool, as every other message does.
+    app.failure_message([](const CLI::App* a, const CLI::Error& e) {
+        return "pelmo: " + CLI::FailureMessage::simple(a, e);
+    });
     pelmo::cli::Action action;
     pelmo::cli::add_sm3(app, action);
     pelmo::cli::add_sm4(app, action);
