@@ -2,12 +2,17 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <string>
+
+#include <pelmo/version.hpp>
 
 #include "commands.hpp"
 
 int main(int argc, char** argv) {
     CLI::App app{"pelmo: SM2 signatures and encryption, SM3 hashing, SM4 encryption", "pelmo"};
     app.require_subcommand(1);
+    // The library's version, which is the tool's.
+    app.set_version_flag("--version", "pelmo " + std::string(pelmo::version()));
     pelmo::cli::Action action;
     pelmo::cli::add_sm3(app, action);
     pelmo::cli::add_sm4(app, action);
