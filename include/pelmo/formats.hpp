@@ -18,6 +18,10 @@
 
 #include <pelmo/types.hpp>
 
+// What this header declares is pelmo's interface, exported from a shared libpelmo
+// (the library's own code is compiled with hidden visibility).
+#pragma GCC visibility push(default)
+
 namespace pelmo::formats {
 
 /// A key pair read from a private-key file. When the file stores the public key it
@@ -56,3 +60,5 @@ std::string pem_encode(ByteView der, std::string_view label);
 Bytes pem_decode(std::string_view pem, std::string_view label);
 
 }  // namespace pelmo::formats
+
+#pragma GCC visibility pop

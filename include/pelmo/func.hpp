@@ -7,6 +7,10 @@
 
 #include <pelmo/types.hpp>
 
+// What this header declares is pelmo's interface, exported from a shared libpelmo
+// (the library's own code is compiled with hidden visibility).
+#pragma GCC visibility push(default)
+
 namespace pelmo::func {
 
 /// Element-wise XOR, as long as the shorter argument.
@@ -52,3 +56,5 @@ Bytes pboc_unpadding(ByteView data);
 Bytes iso9797m2_unpadding(ByteView data);
 
 }  // namespace pelmo::func
+
+#pragma GCC visibility pop

@@ -8,3 +8,4 @@
 #include <pelmo/sm3.hpp>
 #include <pelmo/sm4.hpp>
 #include <pelmo/types.hpp>
+#include <pelmo/version.hpp>

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <pelmo/sm3.hpp>
 #include <pelmo/types.hpp>
@@ -20,6 +21,10 @@ struct KeyExchangeState;
 struct KeyExchangeAccess;
 }  // namespace pelmo::detail::sm2
 
+// What this header declares is pelmo's interface, exported from a shared libpelmo
+// (the library's own code is compiled with hidden visibility).
+#pragma GCC visibility push(default)
+
 namespace pelmo::sm2 {
 
 /// A curve parameter table: "n", "p", "g", "a", "b" as hexadecimal text.
@@ -27,8 +32,24 @@ using EccTable = std::map<std::string, std::string>;
 /// The SM2 recommended 256-bit curve.
 extern const EccTable default_ecc_table;
 
+/// A private key and its public key, as CryptSM2 takes them: the private key para_len
+/// lower-case hexadecimal digits (64 on the recommended curve), the public key x || y,
+/// 2 * para_len digits without the "04" prefix.
+struct KeyPair {
+    std::string private_key;
+    std::string public_key;
+};
+
 class CryptSM2 {
   public:
+    /// A fresh key pair on the table's curve: d uniformly random in [1, n - 2] from the
+    /// operating system's generator (the draw SM2Manager makes), and [d]G. A table that
+    /// CryptSM2 refuses is refused here with the same exception.
+    ///
+    ///     auto [d, pub] = pelmo::sm2::CryptSM2::generate_key_pair();
+    ///     pelmo::sm2::CryptSM2 signer(d, pub);
+    static KeyPair generate_key_pair(const EccTable& ecc_table = default_ecc_table);
+
     /// Keys as hexadecimal text (a 130-digit public key starting "04" loses that prefix);
     /// mode is the ciphertext layout (0: C1C2C3, 1: C1C3C2), asn1 selects DER signatures.
     CryptSM2(std::optional<std::string> private_key, std::optional<std::string> public_key,
@@ -71,6 +92,30 @@ class CryptSM2 {
     /// The public keys that could have made a raw signature of data.
     std::set<std::string> recover_public_keys(std::string_view sign, ByteView data,
                                               std::optional<int> v = std::nullopt) const;
+
+    // The same operations on a text's octets (a string literal, std::string or
+    // std::string_view): sign_with_sm3("hello") == sign_with_sm3(pelmo::as_bytes("hello")).
+    bool verify(std::string_view Sign, const Text auto& data) const {
+        return verify(Sign, pelmo::as_bytes(data));
+    }
+    std::optional<std::string> sign(const Text auto& data, std::string_view K) const {
+        return sign(pelmo::as_bytes(data), K);
+    }
+    std::optional<Bytes> encrypt(const Text auto& data) const {
+        return encrypt(pelmo::as_bytes(data));
+    }
+    std::string _sm3_z(const Text auto& data) const { return _sm3_z(pelmo::as_bytes(data)); }
+    std::optional<std::string> sign_with_sm3(
+        const Text auto& data, std::optional<std::string> random_hex_str = std::nullopt) const {
+        return sign_with_sm3(pelmo::as_bytes(data), std::move(random_hex_str));
+    }
+    bool verify_with_sm3(std::string_view sign, const Text auto& data) const {
+        return verify_with_sm3(sign, pelmo::as_bytes(data));
+    }
+    std::set<std::string> recover_public_keys(std::string_view sign, const Text auto& data,
+                                              std::optional<int> v = std::nullopt) const {
+        return recover_public_keys(sign, pelmo::as_bytes(data), v);
+    }
 
     int para_len() const;
     const BigInt& ecc_a3() const;
@@ -137,3 +182,5 @@ class SM2KeyExchange {
 };
 
 }  // namespace pelmo::sm2
+
+#pragma GCC visibility pop

@@ -11,6 +11,10 @@
 
 #include <pelmo/types.hpp>
 
+// What this header declares is pelmo's interface, exported from a shared libpelmo
+// (the library's own code is compiled with hidden visibility).
+#pragma GCC visibility push(default)
+
 namespace pelmo::sm3 {
 
 /// The initial chaining value.
@@ -31,6 +35,10 @@ std::array<std::uint32_t, 8> sm3_cf(std::span<const std::uint32_t> v_i, ByteView
 
 /// The digest of msg as 64 lower-case hexadecimal digits.
 std::string sm3_hash(ByteView msg);
+/// The digest of a text's octets: sm3_hash("abc") == sm3_hash(as_bytes("abc")).
+inline std::string sm3_hash(const Text auto& msg) {
+    return sm3_hash(pelmo::as_bytes(msg));
+}
 
 /// The SM2 key-derivation function over the octets that the hexadecimal text z spells
 /// (either case; a bad digit or odd length is std::invalid_argument), with a 32-bit
@@ -60,9 +68,7 @@ class SM3 {
     void reset() noexcept;
     /// Appends bytes to the message.
     SM3& update(ByteView data) noexcept;
-    SM3& update(std::string_view text) noexcept {
-        return update(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-    }
+    SM3& update(std::string_view text) noexcept { return update(pelmo::as_bytes(text)); }
     /// The digest of everything fed so far; the hasher may go on being updated.
     Digest digest() const noexcept;
     /// The digest as 64 lower-case hexadecimal digits.
@@ -70,6 +76,7 @@ class SM3 {
 
     /// One-shot convenience.
     static Digest hash(ByteView data) noexcept;
+    static Digest hash(const Text auto& text) noexcept { return hash(pelmo::as_bytes(text)); }
 
   private:
     friend class HmacSM3;
@@ -95,15 +102,16 @@ class SM3 {
 class HmacSM3 {
   public:
     explicit HmacSM3(ByteView key) noexcept;
+    /// Keyed with a text's octets.
+    template <Text K>
+    explicit HmacSM3(const K& key) noexcept : HmacSM3(pelmo::as_bytes(key)) {}
     HmacSM3(const HmacSM3&) noexcept = default;
     HmacSM3& operator=(const HmacSM3&) noexcept = default;
     ~HmacSM3();
 
     /// Appends bytes to the message.
     HmacSM3& update(ByteView data) noexcept;
-    HmacSM3& update(std::string_view text) noexcept {
-        return update(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-    }
+    HmacSM3& update(std::string_view text) noexcept { return update(pelmo::as_bytes(text)); }
     /// The MAC of everything fed so far; the object may go on being updated.
     SM3::Digest digest() const noexcept;
     /// The MAC as 64 lower-case hexadecimal digits.
@@ -121,11 +129,30 @@ class HmacSM3 {
 
 /// HMAC-SM3 of data under key (RFC 2104, any key length).
 SM3::Digest hmac_sm3(ByteView key, ByteView data) noexcept;
+/// The same with a text key, a text message, or both (their octets).
+inline SM3::Digest hmac_sm3(ByteView key, const Text auto& data) noexcept {
+    return hmac_sm3(key, pelmo::as_bytes(data));
+}
+inline SM3::Digest hmac_sm3(const Text auto& key, ByteView data) noexcept {
+    return hmac_sm3(pelmo::as_bytes(key), data);
+}
+inline SM3::Digest hmac_sm3(const Text auto& key, const Text auto& data) noexcept {
+    return hmac_sm3(pelmo::as_bytes(key), pelmo::as_bytes(data));
+}
 
 /// PBKDF2 (RFC 8018) with HMAC-SM3: length bytes from password and salt
 /// (either may be empty). iterations >= 1 and 1 <= length <= 32 * (2^32 - 1), otherwise
 /// std::invalid_argument naming the parameter and its range.
 Bytes pbkdf2_sm3(ByteView password, ByteView salt, std::uint32_t iterations, std::size_t length);
+/// The same with a text password (its octets), the salt as bytes or text.
+inline Bytes pbkdf2_sm3(const Text auto& password, ByteView salt, std::uint32_t iterations,
+                        std::size_t length) {
+    return pbkdf2_sm3(pelmo::as_bytes(password), salt, iterations, length);
+}
+inline Bytes pbkdf2_sm3(const Text auto& password, const Text auto& salt, std::uint32_t iterations,
+                        std::size_t length) {
+    return pbkdf2_sm3(pelmo::as_bytes(password), pelmo::as_bytes(salt), iterations, length);
+}
 
 /// HKDF (RFC 5869) with HMAC-SM3, extract then expand: length bytes of keying material
 /// from ikm, salt (empty: 32 zero bytes) and info. 1 <= length <= 255 * 32, otherwise
@@ -133,3 +160,5 @@ Bytes pbkdf2_sm3(ByteView password, ByteView salt, std::uint32_t iterations, std
 Bytes hkdf_sm3(ByteView ikm, ByteView salt, ByteView info, std::size_t length);
 
 }  // namespace pelmo::sm3
+
+#pragma GCC visibility pop

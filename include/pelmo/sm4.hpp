@@ -11,6 +11,10 @@
 
 #include <pelmo/types.hpp>
 
+// What this header declares is pelmo's interface, exported from a shared libpelmo
+// (the library's own code is compiled with hidden visibility).
+#pragma GCC visibility push(default)
+
 namespace pelmo::sm4 {
 
 /// Directions.
@@ -57,6 +61,13 @@ class CryptSM4 {
     /// CBC with the first 16 bytes of iv: encrypts (and pads) when mode is SM4_ENCRYPT,
     /// otherwise decrypts (and unpads).
     Bytes crypt_cbc(ByteView iv, ByteView input_data) const;
+    /// The same on a text's octets.
+    Bytes crypt_ecb(const Text auto& input_data) const {
+        return crypt_ecb(pelmo::as_bytes(input_data));
+    }
+    Bytes crypt_cbc(ByteView iv, const Text auto& input_data) const {
+        return crypt_cbc(iv, pelmo::as_bytes(input_data));
+    }
 
     std::array<std::uint32_t, 32> sk{};
     int mode;
@@ -94,10 +105,32 @@ Bytes ccm_seal(ByteView key, ByteView nonce, ByteView plaintext, ByteView aad = 
 std::optional<Bytes> ccm_open(ByteView key, ByteView nonce, ByteView sealed, ByteView aad = {},
                               std::size_t tag_len = 16);
 
+// The encrypting calls on a text's octets (a string literal, std::string or std::string_view).
+inline Bytes ctr_crypt(ByteView key, ByteView iv, const Text auto& data) {
+    return ctr_crypt(key, iv, pelmo::as_bytes(data));
+}
+inline Bytes cfb_encrypt(ByteView key, ByteView iv, const Text auto& data) {
+    return cfb_encrypt(key, iv, pelmo::as_bytes(data));
+}
+inline Bytes ofb_crypt(ByteView key, ByteView iv, const Text auto& data) {
+    return ofb_crypt(key, iv, pelmo::as_bytes(data));
+}
+inline Bytes gcm_seal(ByteView key, ByteView nonce, const Text auto& plaintext, ByteView aad = {},
+                      std::size_t tag_len = 16) {
+    return gcm_seal(key, nonce, pelmo::as_bytes(plaintext), aad, tag_len);
+}
+inline Bytes ccm_seal(ByteView key, ByteView nonce, const Text auto& plaintext, ByteView aad = {},
+                      std::size_t tag_len = 16) {
+    return ccm_seal(key, nonce, pelmo::as_bytes(plaintext), aad, tag_len);
+}
+
+// Private state, defined and used inside the library only.
+#pragma GCC visibility pop
 namespace detail_state {
 struct Stream;
 struct Aead;
 }  // namespace detail_state
+#pragma GCC visibility push(default)
 
 /// Streaming CTR, CFB-128 or OFB: feed the message in pieces of any size; the output of
 /// every update is the transformed input, and the concatenation equals the one-shot
@@ -114,6 +147,7 @@ class SM4Stream {
     SM4Stream& operator=(SM4Stream&&) noexcept;
     /// The next data.size() bytes of output.
     Bytes update(ByteView data);
+    Bytes update(const Text auto& data) { return update(pelmo::as_bytes(data)); }
     /// The same into out (out.size() == data.size(); out may be data itself).
     void update(ByteView data, std::span<std::uint8_t> out);
 
@@ -136,6 +170,7 @@ class SM4AeadSeal {
     /// The same into a caller's buffer of exactly plaintext.size() bytes (std::invalid_argument
     /// otherwise), which may be the plaintext itself.
     void update(ByteView plaintext, std::span<std::uint8_t> out);
+    Bytes update(const Text auto& plaintext) { return update(pelmo::as_bytes(plaintext)); }
     /// The tag; the object cannot be used afterwards (std::logic_error).
     Bytes finish();
 
@@ -172,3 +207,5 @@ class SM4AeadOpen {
 };
 
 }  // namespace pelmo::sm4
+
+#pragma GCC visibility pop

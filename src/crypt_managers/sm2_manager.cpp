@@ -13,11 +13,6 @@ namespace pelmo::crypt_managers {
 namespace {
 using detail::sm2::EngineAccess;
 using detail::sm2::ScalarRange;
-
-ByteView octets(std::string_view text) {
-    // Text strings are UTF-8 already: their octets are the encoding.
-    return ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
 }  // namespace
 
 SM2Manager::SM2Manager(std::optional<std::string> private_key_in,
@@ -38,12 +33,8 @@ std::string SM2Manager::get_private_key() {
 std::string SM2Manager::get_public_key() {
     if (!public_key) {
         // Both keys are set only once the public key is known, so a failure changes nothing.
-        std::string d = private_key ? *private_key
-                                    : detail::sm2::random_scalar_hex(EngineAccess::curve(*this),
-                                                                     ScalarRange::private_key);
+        auto [d, Q] = detail::sm2::key_pair(*this, private_key);
         const detail::WipeOnExit wipe{d};  // a copy of the key, or what a move left of it
-        std::string Q = detail::sm2::public_key_of(*this, d);
-        detail::ct::declassify(d.data(), d.size());
         if (!private_key) private_key = std::move(d);
         public_key = std::move(Q);
     }
@@ -53,11 +44,11 @@ std::string SM2Manager::get_public_key() {
 std::optional<std::string> SM2Manager::signature(std::string_view data) const {
     std::string K = detail::sm2::random_scalar_hex(EngineAccess::curve(*this), ScalarRange::nonce);
     const detail::WipeOnExit wipe{K};
-    return sign(octets(data), K);
+    return sign(pelmo::as_bytes(data), K);
 }
 
 bool SM2Manager::validate(std::string_view sign, std::string_view data) const {
-    return verify(sign, octets(data));
+    return verify(sign, pelmo::as_bytes(data));
 }
 
 }  // namespace pelmo::crypt_managers

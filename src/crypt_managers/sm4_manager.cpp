@@ -1,4 +1,5 @@
-// SM4Manager: texts encrypted to hexadecimal with SM4-CBC under a fixed key and IV.
+// SM4Manager: texts encrypted to hexadecimal with SM4-CBC under the built-in key and IV
+// or the caller's.
 //
 // Each call works on a private engine and copies its state (round keys and direction)
 // into the manager only when it succeeds, so a call that throws leaves the manager as
@@ -25,8 +26,11 @@ Bytes bytes_of(std::string_view s) {
     return Bytes(s.begin(), s.end());
 }
 
-ByteView view_of(std::string_view s) {
-    return ByteView(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
+// A key or IV must be one SM4 block long.
+void check_16(ByteView bytes, const char* what) {
+    if (bytes.size() != 16)
+        throw std::invalid_argument(std::string("SM4Manager: the ") + what +
+                                    " must be 16 bytes, not " + std::to_string(bytes.size()));
 }
 
 bool is_ascii_space(char c) {
@@ -60,6 +64,12 @@ Bytes parse_spaced_hex(std::string_view text) {
 
 SM4Manager::SM4Manager() : sm4::CryptSM4(), key(bytes_of(kKey)), iv(bytes_of(kIv)) {}
 
+// Both lengths are checked before either is copied: a refused key leaves no copy behind.
+SM4Manager::SM4Manager(ByteView key_in, ByteView iv_in)
+    : sm4::CryptSM4(),
+      key((check_16(key_in, "key"), check_16(iv_in, "IV"), Bytes(key_in.begin(), key_in.end()))),
+      iv(iv_in.begin(), iv_in.end()) {}
+
 SM4Manager::~SM4Manager() {
     detail::secure_wipe(key);
     detail::secure_wipe(iv);
@@ -69,7 +79,7 @@ std::string SM4Manager::encrypt(std::string_view data) {
     sm4::CryptSM4 engine(sm4::SM4_ENCRYPT, padding_mode);
     engine.set_key(key, sm4::SM4_ENCRYPT);
     detail::check_utf8(data, "the text to encrypt");
-    std::string hex = detail::to_hex(engine.crypt_cbc(iv, view_of(data)));
+    std::string hex = detail::to_hex(engine.crypt_cbc(iv, pelmo::as_bytes(data)));
     static_cast<sm4::CryptSM4&>(*this) = engine;
     return hex;
 }

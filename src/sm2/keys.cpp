@@ -1,6 +1,7 @@
 #include "sm2/keys.hpp"
 
 #include <stdexcept>
+#include <utility>
 
 #include "common/ct.hpp"
 #include "common/hex.hpp"
@@ -71,4 +72,24 @@ std::string public_key_of(const pelmo::sm2::CryptSM2& engine, std::string_view d
     return *Q;
 }
 
+std::pair<std::string, std::string> key_pair(const pelmo::sm2::CryptSM2& engine,
+                                             const std::optional<std::string>& d_in) {
+    std::string d =
+        d_in ? *d_in : random_scalar_hex(EngineAccess::curve(engine), ScalarRange::private_key);
+    const WipeOnExit wipe{d};  // a copy of the key, or what a move left of it
+    std::string Q = public_key_of(engine, d);
+    ct::declassify(d.data(), d.size());
+    return {std::move(d), std::move(Q)};
+}
+
 }  // namespace pelmo::detail::sm2
+
+namespace pelmo::sm2 {
+
+KeyPair CryptSM2::generate_key_pair(const EccTable& ecc_table) {
+    const CryptSM2 engine(std::nullopt, std::nullopt, ecc_table);
+    auto [d, Q] = detail::sm2::key_pair(engine, std::nullopt);
+    return KeyPair{std::move(d), std::move(Q)};
+}
+
+}  // namespace pelmo::sm2

@@ -1,8 +1,10 @@
 // Random private keys and signing scalars, and public keys from private keys.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <pelmo/sm2.hpp>
 
@@ -26,5 +28,13 @@ std::string random_scalar_hex(const Curve& c, ScalarRange range);
 /// infinity (d = n or n + 2 mod 2^(4 para_len)) is std::invalid_argument. With the
 /// recommended curve and d of up to 64 digits, d never enters a big integer.
 std::string public_key_of(const pelmo::sm2::CryptSM2& engine, std::string_view d);
+
+/// The public key of the private key d, or, when d is absent, a private key freshly drawn
+/// (random_scalar_hex of the private-key range) and its public key: {private, public}. The
+/// private key is handed to the caller, so it leaves marked public for the constant-time
+/// check (after the public key is computed from it in constant time). Any failure leaves
+/// nothing behind: a drawn key is wiped.
+std::pair<std::string, std::string> key_pair(const pelmo::sm2::CryptSM2& engine,
+                                             const std::optional<std::string>& d);
 
 }  // namespace pelmo::detail::sm2

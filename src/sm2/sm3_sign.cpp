@@ -23,10 +23,6 @@ void check_digits(std::string_view text, std::string_view what) {
             throw_bad_hex_digit(text, i, what);
 }
 
-ByteView as_bytes(std::string_view text) {
-    return ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
-
 // ENTL, the identity's length in bits as two big-endian octets, then the identity.
 Bytes entl_and_id(ByteView id) {
     if (id.size() > kMaxIdentityBytes)

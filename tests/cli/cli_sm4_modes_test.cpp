@@ -91,7 +91,10 @@ TEST(CliSm4Modes, AeadMatchesTheLibraryAndRoundTrips) {
             const auto enc =
                 run_command(tool("encrypt", mode, args + files(d.path("plain"), d.path("ct"))));
             ASSERT_EQ(enc.status, 0) << enc.err;
-            const auto seal = mode == "gcm" ? pelmo::sm4::gcm_seal : pelmo::sm4::ccm_seal;
+            using Seal = Bytes (*)(pelmo::ByteView, pelmo::ByteView, pelmo::ByteView,
+                                   pelmo::ByteView, std::size_t);
+            const Seal seal =
+                mode == "gcm" ? Seal{pelmo::sm4::gcm_seal} : Seal{pelmo::sm4::ccm_seal};
             EXPECT_EQ(d.read("ct"),
                       as_string(seal(key, nonce, view(plain), view(d.read("aad")), 8)));
             const auto dec =

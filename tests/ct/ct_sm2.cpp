@@ -130,6 +130,15 @@ PELMO_CT_CHECK_CASE(sm2_manager_key_generation_and_signature) {
     require(only_private.get_public_key().size() == 128);
 }
 
+PELMO_CT_CHECK_CASE(sm2_generate_key_pair) {
+    // The draw is marked secret inside the library until the pair is returned.
+    const auto [d, pub] = CryptSM2::generate_key_pair();
+    require(d.size() == 64 && pub.size() == 128);
+    const CryptSM2 signer(d, pub);
+    const auto sig = signer.sign_with_sm3("constant time");
+    require(sig.has_value() && signer.verify_with_sm3(*sig, "constant time"));
+}
+
 PELMO_CT_CHECK_CASE(sm2_public_key_from_secret_private_key) {
     SM2Manager m(kD);
     pelmo::ct_check::classify(m.private_key->data(), m.private_key->size());

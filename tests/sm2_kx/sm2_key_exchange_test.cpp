@@ -21,6 +21,7 @@
 #include "support/emulation.hpp"
 #include "support/example_keys.hpp"
 #include "support/random_input.hpp"
+#include "support/test_curve.hpp"
 
 namespace {
 
@@ -37,15 +38,7 @@ using pelmo::sm2::KeyExchangeResult;
 using pelmo::sm2::SM2KeyExchange;
 
 // The 256-bit example curve of GB/T 32918 (not the recommended one).
-const EccTable kTestCurve = {
-    {"n", "8542D69E4C044F18E8B92435BF6FF7DD297720630485628D5AE74EE7C32E79B7"},
-    {"p", "8542D69E4C044F18E8B92435BF6FF7DE457283915C45517D722EDB8B08F1DFC3"},
-    {"a", "787968B4FA32C3FD2417842E73BBFEFF2F3C848B6831D7E0EC65228B3937E498"},
-    {"b", "63E4C6D3B23B0C849CF84241484BFE48F61D59A5B16BA06E6E12D1DA27C5249A"},
-    {"g",
-     "421DEBD61B62EAB6746434EBC3CC315E32220B3BADD50BDC4C4E6C147FEDD43D"
-     "0680512BCBB42C07D47349D2153B70C4E5D7FDFCBFA36EA1A85841B9E46E09A2"},
-};
+using pelmo::test::kTestCurve;
 
 struct Example {
     const char* name;

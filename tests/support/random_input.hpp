@@ -21,8 +21,6 @@ inline Bytes random_bytes(std::size_t n) {
     return out;
 }
 
-inline ByteView as_bytes(std::string_view s) {
-    return ByteView(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
-}
+using pelmo::as_bytes;
 
 }  // namespace pelmo::test

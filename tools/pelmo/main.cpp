@@ -2,6 +2,9 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <string>
+
+#include <pelmo/version.hpp>
 
 #include "commands.hpp"
 
@@ -12,6 +15,8 @@ int main(int argc, char** argv) {
     app.failure_message([](const CLI::App* a, const CLI::Error& e) {
         return "pelmo: " + CLI::FailureMessage::simple(a, e);
     });
+    // The library's version, which is the tool's.
+    app.set_version_flag("--version", "pelmo " + std::string(pelmo::version()));
     pelmo::cli::Action action;
     pelmo::cli::add_sm3(app, action);
     pelmo::cli::add_sm4(app, action);
