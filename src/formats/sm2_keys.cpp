@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <stdexcept>
 
 #include "common/ct.hpp"
@@ -21,6 +22,7 @@
 #include "common/hex.hpp"
 #include "common/wipe.hpp"
 #include "formats/pem.hpp"
+#include "formats/sm2_points.hpp"
 #include "sm2/curve/curve.hpp"
 #include "sm2/fast.hpp"
 
@@ -33,6 +35,12 @@ namespace der = detail::der;
 // 1.2.840.10045.2.1 (id-ecPublicKey) and 1.2.156.10197.1.301 (the SM2 curve).
 constexpr std::array<std::uint8_t, 7> kOidEcPublicKey = {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01};
 constexpr std::array<std::uint8_t, 8> kOidSm2 = {0x2a, 0x81, 0x1c, 0xcf, 0x55, 0x01, 0x82, 0x2d};
+// 1.2.156.10197.1.301.1 and .3 (SM2 signature and encryption), which Botan 2 writes as
+// the algorithm of its SM2 keys.
+constexpr std::array<std::uint8_t, 9> kOidSm2Sign = {0x2a, 0x81, 0x1c, 0xcf, 0x55,
+                                                     0x01, 0x82, 0x2d, 0x01};
+constexpr std::array<std::uint8_t, 9> kOidSm2Encrypt = {0x2a, 0x81, 0x1c, 0xcf, 0x55,
+                                                        0x01, 0x82, 0x2d, 0x03};
 
 using Key32 = detail::sm2::curve::Bytes32;
 using detail::WipeOnExit;
@@ -130,10 +138,25 @@ Bytes public_key_bits(const std::string& xy) {
     return bits;
 }
 
-void read_algorithm_identifier(der::Reader& outer) {
+// id-ecPublicKey with the SM2 curve as parameter; with sm2_algorithm also an SM2 OID
+// (1.2.156.10197.1.301, or its .1 and .3 arcs) as the algorithm itself, with no
+// parameters, NULL, or the SM2 curve OID.
+void read_algorithm_identifier(der::Reader& outer, bool sm2_algorithm = false) {
     der::Reader alg(outer.read(der::kSequence, "AlgorithmIdentifier"), "algorithm identifier");
-    if (!equal(alg.read(der::kOid, "algorithm OID"), kOidEcPublicKey))
-        alg.fail("algorithm is not id-ecPublicKey");
+    const ByteView oid = alg.read(der::kOid, "algorithm OID");
+    if (sm2_algorithm &&
+        (equal(oid, kOidSm2) || equal(oid, kOidSm2Sign) || equal(oid, kOidSm2Encrypt))) {
+        if (alg.peek_tag() == der::kNull) {
+            if (!alg.read(der::kNull, "NULL parameters").empty()) alg.fail("NULL is not empty");
+        } else if (!alg.empty() && !equal(alg.read(der::kOid, "curve OID"), kOidSm2)) {
+            alg.fail("curve is not SM2 (1.2.156.10197.1.301)");
+        }
+        alg.expect_end("the algorithm identifier has extra elements");
+        return;
+    }
+    if (!equal(oid, kOidEcPublicKey))
+        alg.fail(sm2_algorithm ? "algorithm is neither id-ecPublicKey nor SM2"
+                               : "algorithm is not id-ecPublicKey");
     if (!equal(alg.read(der::kOid, "curve OID"), kOidSm2))
         alg.fail("curve is not SM2 (1.2.156.10197.1.301)");
     alg.expect_end("the algorithm identifier has extra elements");
@@ -230,7 +253,7 @@ Sm2PrivateKey sm2_private_key_from_der(ByteView data) {
     const unsigned version = info.read_small_integer("version");
     if (version == 1) return read_ec_private_key(data);
     if (version != 0) info.fail("version is neither 0 (PKCS#8) nor 1 (SEC 1)");
-    read_algorithm_identifier(info);
+    read_algorithm_identifier(info, true);
     const ByteView inner = info.read(der::kOctetString, "PrivateKey OCTET STRING");
     // Optional attributes ([0]) carry nothing pelmo needs.
     if (info.peek_tag() == der::kContext0) info.read(der::kContext0, "attributes");
@@ -267,9 +290,112 @@ std::string sm2_public_key_from_pem(std::string_view pem) {
     return sm2_public_key_from_der(pem_decode(pem, "PUBLIC KEY"));
 }
 
+namespace {
+
+namespace points = detail::sm2_points;
+
+std::string point_hex(const detail::sm2::curve::Affine& P) {
+    Bytes xy;
+    points::append(xy, P, false, false);
+    return detail::to_hex(xy);
+}
+
+}  // namespace
+
 }  // namespace pelmo::formats
 
 namespace pelmo::detail::sm2_keys {
+
+std::string public_key_from_spki(ByteView data) {
+    namespace der = detail::der;
+    namespace points = detail::sm2_points;
+    der::Reader outer(data, "public key");
+    der::Reader r(outer.read(der::kSequence, "SEQUENCE"), "public key");
+    outer.expect_end("bytes follow the SEQUENCE");
+    formats::read_algorithm_identifier(r, true);
+    const ByteView bits = r.read(der::kBitString, "public key BIT STRING");
+    r.expect_end("the public key has extra elements");
+    detail::ct::declassify(bits.data(), bits.size());  // a public key
+    if (bits.empty() || bits[0] != 0) r.fail("the BIT STRING has unused bits");
+    return formats::point_hex(points::decode_prefixed(bits.subspan(1), "SM2 public key"));
+}
+
+}  // namespace pelmo::detail::sm2_keys
+
+namespace pelmo::formats {
+
+namespace {
+
+// The binary forms, told apart by length and first byte.
+std::string public_key_from_binary(ByteView data) {
+    if (data.size() == 64) return point_hex(points::decode_bare(data, "SM2 public key"));
+    if ((data.size() == 33 || data.size() == 65) && points::prefixed_length(data) == data.size())
+        return point_hex(points::decode_prefixed(data, "SM2 public key"));
+    if (!data.empty() && data[0] == der::kSequence)
+        return detail::sm2_keys::public_key_from_spki(data);
+    throw std::invalid_argument("SM2 public key of " + std::to_string(data.size()) +
+                                " bytes is none of x || y (64), 04 || x || y (65), "
+                                "02/03 || x (33), SubjectPublicKeyInfo, hexadecimal or PEM");
+}
+
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+}  // namespace
+
+std::string sm2_public_key_from_any(std::string_view text) {
+    // PEM first: armour is text that no binary form of a key starts with.
+    if (!detail::pem::begin_labels(text).empty())
+        return detail::sm2_keys::public_key_from_spki(pem_decode(text, "PUBLIC KEY"));
+    std::string_view t = text;
+    while (!t.empty() && is_space(t.front())) t.remove_prefix(1);
+    while (!t.empty() && is_space(t.back())) t.remove_suffix(1);
+    const bool hex = !t.empty() && std::all_of(t.begin(), t.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+    });
+    // The hexadecimal forms have 66, 128 or 130 digits; no binary form has those lengths.
+    if (hex && (t.size() == 66 || t.size() == 128 || t.size() == 130))
+        return public_key_from_binary(detail::from_hex(t));
+    return public_key_from_binary(
+        ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+std::string sm2_public_key_from_any(ByteView input) {
+    return sm2_public_key_from_any(
+        std::string_view(reinterpret_cast<const char*>(input.data()), input.size()));
+}
+
+Bytes sm2_public_key_encode(std::string_view public_key, Sm2PublicKeyEncoding encoding) {
+    switch (encoding) {
+        case Sm2PublicKeyEncoding::spki_der:
+            return sm2_public_key_to_der(public_key);
+        case Sm2PublicKeyEncoding::spki_pem: {
+            const std::string pem = sm2_public_key_to_pem(public_key);
+            return Bytes(pem.begin(), pem.end());
+        }
+        case Sm2PublicKeyEncoding::raw:
+        case Sm2PublicKeyEncoding::uncompressed:
+        case Sm2PublicKeyEncoding::compressed:
+            break;
+        default:
+            throw std::invalid_argument("unknown SM2 public key encoding");
+    }
+    const Bytes xy = detail::from_hex(checked_public_key(public_key));
+    Bytes out;
+    points::append(out, points::decode_bare(xy, "SM2 public key"),
+                   encoding != Sm2PublicKeyEncoding::raw,
+                   encoding == Sm2PublicKeyEncoding::compressed);
+    return out;
+}
+
+}  // namespace pelmo::formats
+
+namespace pelmo::detail::sm2_keys {
+
+void private_key_octets(std::string_view private_key, sm2::curve::Bytes32& d) {
+    formats::parse_private_key(private_key, d);
+}
 
 formats::Sm2PrivateKey key_pair_from_hex(std::string_view private_key) {
     std::string hex = formats::checked_private_key(private_key);

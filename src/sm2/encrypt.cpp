@@ -112,11 +112,16 @@ std::optional<Bytes> encrypt(ByteView data, const cv::Affine& PB, const cv::Byte
 }
 
 std::optional<Bytes> decrypt(ByteView data, const cv::Bytes32& d, int mode) {
-    // C1 must be a point of the curve before d is used with it: a point of another
-    // curve (one with a small subgroup) would let the result reveal d piece by piece.
     cv::Affine C1;
     std::memcpy(C1.x.data(), data.data(), 32);
     std::memcpy(C1.y.data(), data.data() + 32, 32);
+    return decrypt_split(C1, data.subspan(64), d, mode != 0 ? kSplitC3C2 : kSplitC2C3);
+}
+
+std::optional<Bytes> decrypt_split(const cv::Affine& C1, ByteView block, const cv::Bytes32& d,
+                                   unsigned modes, int* mode_found) {
+    // C1 must be a point of the curve before d is used with it: a point of another
+    // curve (one with a small subgroup) would let the result reveal d piece by piece.
     if (!cv::is_valid_point(C1)) return std::nullopt;
     std::array<std::uint8_t, 64> z;  // the shared point x2 || y2
     const WipeOnExit wipe_z{z};
@@ -128,27 +133,38 @@ std::optional<Bytes> decrypt(ByteView data, const cv::Bytes32& d, int mode) {
         secure_wipe(&*shared, sizeof *shared);
     }
 
-    const std::size_t len = data.size() - 64 - kC3;
-    const std::uint8_t* c2 = data.data() + (mode != 0 ? 64 + kC3 : 64);
-    const std::uint8_t* c3 = data.data() + (mode != 0 ? 64 : 64 + len);
+    // Where C2 and C3 sit in the block, by mode.
+    const std::size_t len = block.size() - kC3;
+    const std::uint8_t* const c2_at[2] = {block.data(), block.data() + kC3};
+    const std::uint8_t* const c3_at[2] = {block.data() + len, block.data()};
+    const int first = (modes & kSplitC2C3) != 0 ? 0 : 1;
     Bytes M(len);
-    const std::uint8_t any = xor_key_stream(z, c2, M.data(), len);
-    sm3::SM3 h;  // wipes its state, which holds x2, when it goes
-    h.update(ByteView(z.data(), 32)).update(M).update(ByteView(z.data() + 32, 32));
-    const auto u = h.digest();
+    const std::uint8_t any = xor_key_stream(z, c2_at[first], M.data(), len);
+    for (int mode = first; mode < 2; ++mode) {
+        if ((modes & (1u << mode)) == 0) continue;
+        // The other split's C2 under the same key stream: M ^ C2(first) ^ C2(mode).
+        if (mode != first)
+            for (std::size_t i = 0; i < len; ++i)
+                M[i] = static_cast<std::uint8_t>(M[i] ^ c2_at[first][i] ^ c2_at[mode][i]);
+        sm3::SM3 h;  // wipes its state, which holds x2, when it goes
+        h.update(ByteView(z.data(), 32)).update(M).update(ByteView(z.data() + 32, 32));
+        const auto u = h.digest();
 
-    // The check value is compared in constant time; only the outcome is published.
-    std::uint8_t diff = 0;
-    for (std::size_t i = 0; i < kC3; ++i) diff |= static_cast<std::uint8_t>(u[i] ^ c3[i]);
-    std::uint64_t ok =
-        ct::is_zero_mask(ct::value_barrier(diff)) & ~ct::is_zero_mask(ct::value_barrier(any));
-    ct::declassify(&ok, sizeof ok);
-    if (ok == 0) {
-        secure_wipe(M);  // what the wrong key stream made of C2
-        return std::nullopt;
+        // The check value is compared in constant time; only the outcome is published.
+        std::uint8_t diff = 0;
+        for (std::size_t i = 0; i < kC3; ++i)
+            diff |= static_cast<std::uint8_t>(u[i] ^ c3_at[mode][i]);
+        std::uint64_t ok =
+            ct::is_zero_mask(ct::value_barrier(diff)) & ~ct::is_zero_mask(ct::value_barrier(any));
+        ct::declassify(&ok, sizeof ok);
+        if (ok != 0) {
+            ct::declassify(M.data(), M.size());  // the plaintext goes to the caller
+            if (mode_found) *mode_found = mode;
+            return M;
+        }
     }
-    ct::declassify(M.data(), M.size());  // the plaintext goes to the caller
-    return M;
+    secure_wipe(M);  // what the wrong key stream made of C2
+    return std::nullopt;
 }
 
 }  // namespace fast

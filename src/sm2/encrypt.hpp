@@ -35,6 +35,19 @@ std::optional<Bytes> encrypt(ByteView data, const curve::Affine& PB, const curve
 /// Decryption with the private key d as fast::parse_scalar reads it; data must hold
 /// C1, C3 and at least one byte of C2 (checked by the caller).
 std::optional<Bytes> decrypt(ByteView data, const curve::Bytes32& d, int mode);
+
+/// Bit (1 << mode) of decrypt_split's `modes`: the splits of the block after C1 to try.
+inline constexpr unsigned kSplitC2C3 = 1u << 0;  // mode 0: C2 || C3
+inline constexpr unsigned kSplitC3C2 = 1u << 1;  // mode 1: C3 || C2
+
+/// Decryption of the point C1 and the block holding C2 and C3 (at least 33 bytes,
+/// checked by the caller), trying each split that `modes` names, mode 0 first. [d]C1
+/// and the key stream are computed once for all splits; each check value is compared
+/// in constant time and only its outcome is published. Nothing when C1 is not a point
+/// of the curve or no split checks; otherwise the plaintext and, in *mode_found, the
+/// mode that checked. Constant time in d.
+std::optional<Bytes> decrypt_split(const curve::Affine& C1, ByteView block, const curve::Bytes32& d,
+                                   unsigned modes, int* mode_found = nullptr);
 }  // namespace fast
 
 namespace generic {

@@ -184,7 +184,8 @@ TEST_F(CliSm2, KeyErrorsNameTheArgumentAndTheRangeNeverTheKey) {
          "pelmo: --key: not a key file, and not a hexadecimal key of 64 digits (64 characters)\n",
          typo},
         {"verify --sig x --pubkey " + pub_typo,
-         "pelmo: --pubkey: not a key file, and not a hexadecimal key of 64, 128 or 130 digits (128 "
+         "pelmo: --pubkey: not a key file, and not a hexadecimal key of 64, 66, 128 or 130 digits "
+         "(128 "
          "characters)\n",
          pub_typo},
         {"sign --key " + n1.substr(2),

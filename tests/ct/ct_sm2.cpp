@@ -1,7 +1,9 @@
 // SM2 on the recommended curve with its secrets marked: private keys and nonces given
 // as text, key generation, scalar multiplication by a secret scalar, encryption with a
-// secret k and decryption with a secret private key.
+// secret k and decryption with a secret private key, in a known layout or one told by
+// structure (both splits of C2 and C3 tried with one shared point).
 #include <pelmo/crypt_managers.hpp>
+#include <pelmo/formats.hpp>
 #include <pelmo/sm2.hpp>
 
 #include <cstdlib>
@@ -275,4 +277,24 @@ PELMO_CT_CHECK_CASE(sm2_curve_mul_base_and_mul_adx) {
     if (pelmo::detail::cpu_has(pelmo::detail::kCpuBmi2 | pelmo::detail::kCpuAdx) ||
         RUNNING_ON_VALGRIND)
         check_mul_base_and_mul<curve::FieldAdx>();
+}
+
+PELMO_CT_CHECK_CASE(sm2_decrypt_any_layout_with_secret_key) {
+    namespace fmt = pelmo::formats;
+    using Layout = fmt::Sm2CiphertextLayout;
+    const CryptSM2 e(std::nullopt, kPub, pelmo::sm2::default_ecc_table, 1);
+    const pelmo::Bytes m = bytes_of(kMessage);
+    const auto c = e.encrypt(m);
+    require(c.has_value());
+    std::string d = kD;
+    pelmo::ct_check::classify(d.data(), d.size());
+    // C1C2C3 fails the first split tried and checks with the second; ASN.1 tries one.
+    for (const Layout l : {Layout::c1c2c3, Layout::c1c3c2, Layout::prefixed_c1c2c3, Layout::asn1}) {
+        const pelmo::Bytes in = fmt::sm2_ciphertext_convert(*c, Layout::c1c3c2, l, false);
+        const auto got = fmt::sm2_decrypt_any_layout(in, d);
+        require(got.has_value() && got->plaintext == m && got->layout == l);
+        pelmo::Bytes bad = in;
+        bad.back() ^= 1;
+        require(!fmt::sm2_decrypt_any_layout(bad, d).has_value());
+    }
 }

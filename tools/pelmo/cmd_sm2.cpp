@@ -126,38 +126,54 @@ int run_verify(const Sm2Options& o) {
     return ok ? 0 : 1;
 }
 
-int layout_mode(const std::string& format) {
-    return format == "c1c2c3" ? 0 : 1;
-}
-
 int run_encrypt(const Sm2Options& o) {
     const std::string pub = load_public_key(o.pubkey, "--pubkey");
     const Bytes data = Input(o.in).read_all();
     if (data.empty()) throw std::invalid_argument("SM2 cannot encrypt an empty message");
-    const int mode = layout_mode(o.format);
-    const sm2::CryptSM2 engine(std::nullopt, pub, sm2::default_ecc_table, mode);
+    const sm2::CryptSM2 engine(std::nullopt, pub, sm2::default_ecc_table, 1);
     std::optional<Bytes> ct;
     while (!(ct = engine.encrypt(data))) {  // an all-zero key stream: draw again
     }
     Output out(o.out);
-    out.write(o.format == "asn1" ? formats::sm2_ciphertext_to_asn1(*ct, mode) : *ct);
+    out.write(formats::sm2_ciphertext_convert(*ct, formats::Sm2CiphertextLayout::c1c3c2,
+                                              formats::sm2_ciphertext_layout_from_name(o.format)));
     out.commit();
     return 0;
+}
+
+// Every way a ciphertext fails (no layout fits, a C1 off the curve, a check value that
+// does not match) is this one message: the tool tells no more about why.
+[[noreturn]] void decryption_failed() {
+    throw std::runtime_error("decryption failed: wrong key, wrong format or corrupted ciphertext");
+}
+
+std::optional<Bytes> decrypt_as(const formats::Sm2PrivateKey& key, const Bytes& data,
+                                const std::string& format) {
+    if (format == "auto") {
+        auto found = formats::sm2_decrypt_any_layout(data, key.private_key);
+        if (!found) return std::nullopt;
+        return std::move(found->plaintext);
+    }
+    // An explicit layout: rewritten as pelmo's C1C3C2 for the engine.
+    const Bytes bare =
+        formats::sm2_ciphertext_convert(data, formats::sm2_ciphertext_layout_from_name(format),
+                                        formats::Sm2CiphertextLayout::c1c3c2);
+    const sm2::CryptSM2 engine(key.private_key, key.public_key, sm2::default_ecc_table, 1);
+    return engine.decrypt(bare);
 }
 
 int run_decrypt(const Sm2Options& o) {
     formats::Sm2PrivateKey key = load_private_key(o.key, "--key");
     const detail::WipeOnExit wipe_key(key.private_key);
-    Bytes data = Input(o.in).read_all();
-    const int mode = layout_mode(o.format);
-    if (o.format == "asn1") data = formats::sm2_ciphertext_from_asn1(data, mode);
-    if (data.size() <= 96)
-        throw std::invalid_argument("ciphertext too short for SM2 (97 bytes at least)");
-    const sm2::CryptSM2 engine(key.private_key, key.public_key, sm2::default_ecc_table, mode);
-    const std::optional<Bytes> plain = engine.decrypt(data);
-    if (!plain)
-        throw std::runtime_error(
-            "decryption failed: wrong key, wrong format or corrupted ciphertext");
+    const Bytes data = Input(o.in).read_all();
+    std::optional<Bytes> plain;
+    try {
+        plain = decrypt_as(key, data, o.format);
+    } catch (const std::invalid_argument&) {
+        decryption_failed();
+    }
+    if (!plain) decryption_failed();
+    const detail::WipeOnExit wipe_plain(*plain);
     Output out(o.out);
     out.write(*plain);
     out.commit();
@@ -271,7 +287,9 @@ void add_sm2(CLI::App& app, Action& action) {
     auto* sm2 = app.add_subcommand("sm2", "SM2 keys, signatures, encryption and key recovery");
     sm2->require_subcommand(1);
     const std::string key_help = "PEM or DER file, or the hexadecimal key itself";
-    const auto formats = CLI::IsMember({"c1c3c2", "c1c2c3", "asn1"});
+    const auto formats = CLI::IsMember({"c1c3c2", "c1c2c3", "04c1c3c2", "04c1c2c3", "asn1"});
+    const auto decrypt_formats =
+        CLI::IsMember({"auto", "c1c3c2", "c1c2c3", "04c1c3c2", "04c1c2c3", "asn1"});
 
     auto o = std::make_shared<Sm2Options>();
     auto* keygen = sm2->add_subcommand("keygen", "Generate a key pair (PKCS#8 PEM by default)");
@@ -321,8 +339,10 @@ void add_sm2(CLI::App& app, Action& action) {
     o = std::make_shared<Sm2Options>();
     auto* dec = sm2->add_subcommand("decrypt", "Decrypt with a private key");
     dec->add_option("--key", o->key, "Private key: " + key_help)->required();
-    dec->add_option("--format", o->format, "Ciphertext layout")
-        ->check(formats)
+    o->format = "auto";
+    dec->add_option("--format", o->format,
+                    "Ciphertext layout; auto tells it by structure and the check value")
+        ->check(decrypt_formats)
         ->capture_default_str();
     auto* dec_in = dec->add_option("--in", o->in, "Input file, the same as FILE");
     dec->add_option("FILE", o->in, "Input file ('-' or none: standard input)")->excludes(dec_in);

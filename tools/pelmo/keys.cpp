@@ -252,7 +252,7 @@ formats::Sm2PrivateKey load_private_key(const std::string& key_arg, std::string_
 
 std::string load_public_key(const std::string& key_arg, std::string_view option) {
     KeyText m;
-    key_material(key_arg, option, {64, 128, 130}, "64, 128 or 130", m);
+    key_material(key_arg, option, {64, 66, 128, 130}, "64, 66, 128 or 130", m);
     return parse_at(m, [&]() -> std::string {
         if (is_hex_text(m.text)) {
             std::string t = trim(m.text);
@@ -260,18 +260,25 @@ std::string load_public_key(const std::string& key_arg, std::string_view option)
             // 64 digits are a private key, whose public half is wanted.
             if (t.size() == 64) return public_half(detail::sm2_keys::key_pair_from_hex(t));
             ct::declassify(t.data(), t.size());  // a public key
-            return formats::sm2_public_key_from_der(formats::sm2_public_key_to_der(t));
+            return formats::sm2_public_key_from_any(t);
+        }
+        // The binary points (02/03 || x, x || y, 04 || x || y): no private-key file has
+        // these lengths, so the file is a public key.
+        const std::size_t n = m.text.size();
+        if (n == 33 || n == 64 || n == 65) {
+            ct::declassify(m.text.data(), n);
+            return formats::sm2_public_key_from_any(as_bytes(m.text));
         }
         if (starts_with_sequence(m.text)) {
             try {
-                return formats::sm2_public_key_from_der(as_bytes(m.text));
+                return detail::sm2_keys::public_key_from_spki(as_bytes(m.text));
             } catch (const std::invalid_argument&) {
                 return public_half(formats::sm2_private_key_from_der(as_bytes(m.text)));
             }
         }
         const std::vector<std::string> labels = pem_labels(m.text);
         if (std::find(labels.begin(), labels.end(), "PUBLIC KEY") != labels.end())
-            return formats::sm2_public_key_from_pem(m.text);
+            return formats::sm2_public_key_from_any(std::string_view(m.text));
         return public_half(formats::sm2_private_key_from_pem(m.text));
     });
 }

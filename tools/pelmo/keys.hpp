@@ -24,9 +24,11 @@ namespace pelmo::cli {
 /// in [1, n - 2]. Bad input is std::invalid_argument, a file that cannot be read
 /// std::runtime_error.
 formats::Sm2PrivateKey load_private_key(const std::string& key_arg, std::string_view option);
-/// A public key from the argument of option: a PEM or DER file (SubjectPublicKeyInfo),
-/// a private-key file (its public half), a file holding the hexadecimal key (128 digits,
-/// 130 with "04", or a private key's 64), or that text itself.
+/// A public key from the argument of option: a PEM or DER file (SubjectPublicKeyInfo,
+/// the point uncompressed or compressed, id-ecPublicKey or the SM2 OID), a private-key
+/// file (its public half), a binary point file (x || y, 04 || x || y, 02/03 || x), a
+/// file holding the hexadecimal key (128 digits, 130 with "04", 66 compressed, or a
+/// private key's 64), or that text itself.
 std::string load_public_key(const std::string& key_arg, std::string_view option);
 
 /// A hexadecimal key argument of exactly `bytes` bytes (either case), decoded in
