@@ -143,25 +143,31 @@ TEST_F(BcSm2, SignaturesBothWays) {
 }
 
 TEST_F(BcSm2, EncryptionBothOrders) {
-    // pelmo's C1 is x || y; BouncyCastle's is the uncompressed point 04 || x || y.
+    // BouncyCastle's C1 is the uncompressed point 04 || x || y: pelmo's prefixed layouts.
+    namespace formats = pelmo::formats;
+    using L = formats::Sm2CiphertextLayout;
     for (const int mode : {0, 1})
         for (const std::size_t n : {1, 16, 31, 32, 33, 100, 1000}) {
             SCOPED_TRACE(std::string(mode == 0 ? "C1C2C3, " : "C1C3C2, ") + std::to_string(n) +
                          " bytes");
             const std::string order = mode == 0 ? "c1c2c3" : "c1c3c2";
+            const L bare = mode == 0 ? L::c1c2c3 : L::c1c3c2;
+            const L prefixed = mode == 0 ? L::prefixed_c1c2c3 : L::prefixed_c1c3c2;
             const KeyPair k = random_key();
             const CryptSM2 e(k.d, k.pub, default_ecc_table, mode);
             const Bytes m = random_bytes(n);
 
             const Bytes theirs = bytes(bc().call1({"encrypt", order, point04(k.pub), hex(m)}));
             ASSERT_EQ(theirs.size(), 1 + 64 + 32 + n);
-            EXPECT_EQ(theirs[0], 0x04);
-            EXPECT_EQ(e.decrypt(ByteView(theirs).subspan(1)), m);
+            EXPECT_EQ(e.decrypt(formats::sm2_ciphertext_convert(theirs, prefixed, bare)), m);
+            const auto found = formats::sm2_decrypt_any_layout(theirs, k.d);
+            ASSERT_TRUE(found.has_value());
+            EXPECT_EQ(found->plaintext, m);
+            EXPECT_EQ(found->layout, prefixed);
 
             std::optional<Bytes> ours;
             while (!ours) ours = e.encrypt(m);
-            Bytes with_prefix{0x04};
-            with_prefix.insert(with_prefix.end(), ours->begin(), ours->end());
+            const Bytes with_prefix = formats::sm2_ciphertext_convert(*ours, bare, prefixed);
             EXPECT_EQ(bytes(bc().call1({"decrypt", order, k.d, hex(with_prefix)})), m);
             // The other order's C2 and C3 swapped: refused by both.
             const std::string other = mode == 0 ? "c1c3c2" : "c1c2c3";
