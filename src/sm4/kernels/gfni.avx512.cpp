@@ -14,6 +14,7 @@
 
 #include "sm4/kernels/simd.hpp"
 
+#include "sm4/constants.hpp"
 #include "sm4/kernels/kernel.hpp"
 
 namespace pelmo::detail::sm4 {
@@ -118,8 +119,27 @@ std::uint32_t tau(std::uint32_t x) noexcept {
     return static_cast<std::uint32_t>(_mm_cvtsi128_si32(s));
 }
 
+/// The key schedule with every word in lane 0 of an xmm register: a step is an XOR of three
+/// words and the constant, the S-box as two affine instructions, and L' as two rotations
+/// and one three-way XOR, with no trip through general registers on the critical path.
 void expand_key(const std::uint8_t key[16], std::uint32_t rk[32]) noexcept {
-    expand_key_with(tau, key, rk);
+    const __m128i k = _mm_xor_si128(GfX::bswap(ld(key)),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(kFk.data())));
+    __m128i k0 = k, k1 = _mm_shuffle_epi32(k, 0x55), k2 = _mm_shuffle_epi32(k, 0xaa),
+            k3 = _mm_shuffle_epi32(k, 0xff);
+    for (std::size_t i = 0; i < 32; ++i) {
+        // K_i+1 ^ K_i+2 ^ CK_i is ready before K_i+3, the newest word: one XOR after it.
+        const __m128i early =
+            _mm_ternarylogic_epi32(k1, k2, _mm_cvtsi32_si128(static_cast<int>(kCk[i])), 0x96);
+        const __m128i x = _mm_xor_si128(early, k3);
+        const __m128i z = _mm_gf2p8affine_epi64_epi8(x, _mm_set1_epi64x(kMinQ), kCin);
+        const __m128i b = _mm_gf2p8affineinv_epi64_epi8(z, _mm_set1_epi64x(kMoutQ), kC);
+        // K_i+4 = K_i ^ L'(b), L'(b) = b ^ (b <<< 13) ^ (b <<< 23); K_i ^ b beside the rotations.
+        const __m128i k4 = _mm_ternarylogic_epi32(_mm_xor_si128(k0, b), _mm_rol_epi32(b, 13),
+                                                  _mm_rol_epi32(b, 23), 0x96);
+        rk[i] = static_cast<std::uint32_t>(_mm_cvtsi128_si32(k4));
+        k0 = k1, k1 = k2, k2 = k3, k3 = k4;
+    }
 }
 
 void ecb(const std::uint32_t rk[32], const std::uint8_t* in, std::uint8_t* out,
