@@ -133,6 +133,8 @@ int run_aead(const Sm4Options& o) {
         return *whole;
     };
     Output out(o.out);
+    // As for the stream modes: with no writer thread, a reader thread overlaps the reads.
+    if (!out.to_file()) in.read_in_background();
     Progress progress(o.encrypt ? "encrypting" : "decrypting", length);
     if (o.encrypt) {
         s4::SM4AeadSeal seal(mode, key, nonce, aad, o.tag_len, static_cast<std::size_t>(length));
