@@ -24,15 +24,12 @@ namespace {
 using pelmo::test::pelmo_tool;
 using pelmo::test::pelmo_tool_argv;
 using pelmo::test::Process;
+using pelmo::test::q;
 using pelmo::test::run_command;
 using pelmo::test::TempDir;
 
 const std::string kKey = "0123456789abcdeffedcba9876543210";
 constexpr off_t kGiB = off_t{1} << 30;
-
-std::string q(const std::string& path) {
-    return "'" + path + "'";
-}
 
 // The permission bits of path itself (not of what a link points to), or -1.
 int mode_of(const std::string& path) {

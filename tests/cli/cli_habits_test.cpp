@@ -13,12 +13,9 @@
 namespace {
 
 using pelmo::test::pelmo_tool;
+using pelmo::test::q;
 using pelmo::test::run_command;
 using pelmo::test::TempDir;
-
-std::string q(const std::string& path) {
-    return "'" + path + "'";
-}
 
 std::string tool(const std::string& args) {
     return pelmo_tool() + " " + args;

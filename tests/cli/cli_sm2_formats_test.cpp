@@ -15,13 +15,10 @@ namespace {
 namespace fmt = pelmo::formats;
 using pelmo::Bytes;
 using pelmo::test::pelmo_tool;
+using pelmo::test::q;
 using pelmo::test::run_command;
 using pelmo::test::TempDir;
 using Layout = fmt::Sm2CiphertextLayout;
-
-std::string q(const std::string& path) {
-    return "'" + path + "'";
-}
 
 std::string str(const Bytes& b) {
     return std::string(b.begin(), b.end());

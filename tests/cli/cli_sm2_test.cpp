@@ -14,14 +14,11 @@
 namespace {
 
 using pelmo::test::pelmo_tool;
+using pelmo::test::q;
 using pelmo::test::run_command;
 using pelmo::test::TempDir;
 
 const std::string kDistId = " -sigopt distid:1234567812345678";
-
-std::string q(const std::string& path) {
-    return "'" + path + "'";
-}
 
 class CliSm2 : public ::testing::Test {
   protected:

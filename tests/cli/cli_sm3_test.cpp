@@ -16,12 +16,9 @@
 namespace {
 
 using pelmo::test::pelmo_tool;
+using pelmo::test::q;
 using pelmo::test::run_command;
 using pelmo::test::TempDir;
-
-std::string q(const std::string& path) {
-    return "'" + path + "'";
-}
 
 // The digest field of `openssl dgst -sm3 -r FILE` ("<hex> *FILE").
 std::string openssl_digest(const std::string& file) {

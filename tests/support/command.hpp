@@ -68,6 +68,11 @@ class Process {
     bool reap(int options);
 };
 
+/// A path in single quotes, for a shell command line (the paths the tests make hold none).
+inline std::string q(const std::string& path) {
+    return "'" + path + "'";
+}
+
 /// The command that runs the pelmo tool under test: its path, after the emulator that
 /// runs it in a cross build.
 std::string pelmo_tool();
