@@ -14,8 +14,8 @@ namespace s4 = pelmo::sm4;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto in = parse_aead_input(data, size);
     if (!in) return 0;
-    const auto seal = in->gcm ? s4::gcm_seal : s4::ccm_seal;
-    const auto open = in->gcm ? s4::gcm_open : s4::ccm_open;
+    const AeadSeal seal = aead_seal(*in);
+    const AeadOpen open = aead_open(*in);
 
     // The message as a sealed input: either it fails or it is the sealing of its plaintext.
     try {

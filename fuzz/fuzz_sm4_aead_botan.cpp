@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto enc = botan_mode(*in, Botan::ENCRYPTION);
     const auto dec = botan_mode(*in, Botan::DECRYPTION);
     if (!enc || !dec) return 0;
-    const auto seal = in->gcm ? s4::gcm_seal : s4::ccm_seal;
-    const auto open = in->gcm ? s4::gcm_open : s4::ccm_open;
+    const AeadSeal seal = aead_seal(*in);
+    const AeadOpen open = aead_open(*in);
     Botan::secure_vector<std::uint8_t> buf(in->message.begin(), in->message.end());
     std::optional<pelmo::Bytes> ours;
     try {

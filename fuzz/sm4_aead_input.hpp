@@ -4,6 +4,7 @@
 //   then the key (16 bytes), the nonce, the AAD and the message (the rest).
 #pragma once
 
+#include <pelmo/sm4.hpp>
 #include <pelmo/types.hpp>
 
 #include <cstddef>
@@ -33,4 +34,18 @@ inline std::optional<AeadInput> parse_aead_input(const std::uint8_t* data, std::
     at += aad_len;
     in.message = pelmo::ByteView(data + at, size - at);
     return in;
+}
+
+/// The one-shot sealing and opening of the mode the input names.
+using AeadSeal = pelmo::Bytes (*)(pelmo::ByteView, pelmo::ByteView, pelmo::ByteView,
+                                  pelmo::ByteView, std::size_t);
+using AeadOpen = std::optional<pelmo::Bytes> (*)(pelmo::ByteView, pelmo::ByteView, pelmo::ByteView,
+                                                 pelmo::ByteView, std::size_t);
+
+inline AeadSeal aead_seal(const AeadInput& in) {
+    return in.gcm ? AeadSeal{pelmo::sm4::gcm_seal} : AeadSeal{pelmo::sm4::ccm_seal};
+}
+
+inline AeadOpen aead_open(const AeadInput& in) {
+    return in.gcm ? AeadOpen{pelmo::sm4::gcm_open} : AeadOpen{pelmo::sm4::ccm_open};
 }
