@@ -186,17 +186,15 @@ struct KeyExchangeState {
             peer_R.assign(Rp.x.begin(), Rp.x.end());
             peer_R.insert(peer_R.end(), Rp.y.begin(), Rp.y.end());
 
-            // Q = P_peer + [x̄_peer] R_peer: public.
-            cv::Affine Q;
-            if (!cv::mul_add_vartime(Q, xbar_recommended(Rp.x), Rp, peer)) return false;
-
-            // t = (d + x̄_own r) mod n, then U = [t]Q, constant time in d, r and t.
+            // t = (d + x̄_own r) mod n, then U = [t](P_peer + [x̄_peer] R_peer): the sum is
+            // public, the multiplication constant time in d, r and t.
             cv::Bytes32 own_x, t;
             const WipeOnExit wipe_t{t};
             std::memcpy(own_x.data(), own_R.data(), 32);
             t = cv::scalar::add(d, cv::scalar::mul(xbar_recommended(own_x), r));
             cv::Affine U;
-            const bool finite = cv::mul(U, t, Q);  // false for t = 0 (U at infinity)
+            // False for a sum at infinity, or t = 0 (U at infinity).
+            const bool finite = cv::mul_sum(U, t, xbar_recommended(Rp.x), Rp, peer);
             xy.assign(U.x.begin(), U.x.end());
             xy.insert(xy.end(), U.y.begin(), U.y.end());
             secure_wipe(&U, sizeof U);

@@ -167,32 +167,36 @@ TEST(Sm2Mult, DoubleDegenerateCombinations) {
     });
 }
 
-TEST(Sm2Mult, MulAddAgainstModel) {
+TEST(Sm2Mult, MulSumAgainstModel) {
     for_each_dispatch([&] {
         const std::vector<mpz_class> scalars = test_scalars(kRandom / 8);
         Point base = random_point(), addend = random_point();
+        const auto check = [](const mpz_class& k, const mpz_class& x, const Point& p,
+                              const Point& q) {
+            const Point sum = add(mul(mod(x, kN), p), q);
+            curve::Affine out;
+            const bool ok = curve::mul_sum(out, to_bytes(k), to_bytes(x), to_affine_bytes(p),
+                                           to_affine_bytes(q));
+            expect_point(ok, out, sum.inf ? sum : mul(mod(k, kN), sum), k);
+        };
         for (std::size_t i = 0; i < scalars.size(); ++i) {
             if (i % 8 == 7) {
                 base = random_point();
                 addend = random_point();
             }
-            const mpz_class& k = scalars[i];
-            curve::Affine out;
-            const bool ok = curve::mul_add_vartime(out, to_bytes(k), to_affine_bytes(base),
-                                                   to_affine_bytes(addend));
-            expect_point(ok, out, add(mul(mod(k, kN), base), addend), k);
+            // The edge scalars on either side, with a random one or 1 on the other.
+            const mpz_class other = i % 2 ? mpz_class(1) : random_below(kN);
+            check(scalars[i], other, base, addend);
+            check(other, scalars[i], base, addend);
         }
-        // k*P = Q (a doubling), k*P = -Q (infinity), k = 0 and k = n (Q itself).
-        const mpz_class d = random_below(kN - 1) + 1, k = random_below(kN - 1) + 1;
-        const Point p = mul(d, generator()), kp = mul(k, p);
-        curve::Affine out;
-        bool ok = curve::mul_add_vartime(out, to_bytes(k), to_affine_bytes(p), to_affine_bytes(kp));
-        expect_point(ok, out, add(kp, kp), k);
-        EXPECT_FALSE(
-            curve::mul_add_vartime(out, to_bytes(k), to_affine_bytes(p), to_affine_bytes(neg(kp))));
-        for (const mpz_class& z : {mpz_class(0), kN}) {
-            ok = curve::mul_add_vartime(out, to_bytes(z), to_affine_bytes(p), to_affine_bytes(kp));
-            expect_point(ok, out, kp, z);
+        // x*P = Q (a doubling), x*P = -Q (infinity), x = 0 and x = n (Q itself).
+        const mpz_class d = random_below(kN - 1) + 1, x = random_below(kN - 1) + 1;
+        const Point p = mul(d, generator()), xp = mul(x, p);
+        for (const mpz_class& k : std::vector<mpz_class>{1, random_below(kN), 0, kN - 1}) {
+            check(k, x, p, xp);
+            check(k, x, p, neg(xp));
+            check(k, 0, p, xp);
+            check(k, kN, p, xp);
         }
     });
 }

@@ -90,8 +90,9 @@ bool mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& t, const A
     return PELMO_SM2_DISPATCH(mul_double_vartime(out, s, t, P));
 }
 
-bool mul_add_vartime(Affine& out, const Bytes32& k, const Affine& P, const Affine& Q) noexcept {
-    return PELMO_SM2_DISPATCH(mul_add_vartime(out, k, P, Q));
+bool mul_sum(Affine& out, const Bytes32& k, const Bytes32& x, const Affine& P,
+             const Affine& Q) noexcept {
+    return PELMO_SM2_DISPATCH(mul_sum(out, k, x, P, Q));
 }
 
 bool lift_x(Affine& out, const Bytes32& x, int y_parity) noexcept {

@@ -42,10 +42,13 @@ bool mul_base_and_mul(Affine& kG_out, Affine& kP_out, const Bytes32& k, const Af
 /// Returns false iff the result is the point at infinity.
 bool mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& t, const Affine& P) noexcept;
 
-/// Q + k*P for valid points P and Q. Variable time: every input is public (the two
-/// public points of a key exchange meet here before the secret scalar is applied).
-/// Returns false iff the result is the point at infinity.
-bool mul_add_vartime(Affine& out, const Bytes32& k, const Affine& P, const Affine& Q) noexcept;
+/// k*(Q + x*P) for valid points P and Q: the shared point of a key exchange, where the
+/// two public points meet before the secret scalar is applied. The sum is public and
+/// computed in variable time, and stays in projective form (no inversion); the
+/// multiplication by k is constant time in k. Returns false iff the sum or the result
+/// is the point at infinity.
+bool mul_sum(Affine& out, const Bytes32& k, const Bytes32& x, const Affine& P,
+             const Affine& Q) noexcept;
 
 /// The point with this x (x < p) whose y has the given parity (0 even, 1 odd).
 /// Variable time. Returns false when no curve point has that x.

@@ -219,6 +219,9 @@ Bytes32 to_bytes(const Fe& a) noexcept;
 struct FieldPortable {
     static PELMO_INLINE Fe mul(const Fe& a, const Fe& b) noexcept { return fe::mul(a, b); }
     static PELMO_INLINE Fe sqr(const Fe& a) noexcept { return fe::sqr(a); }
+    static PELMO_INLINE Fe add(const Fe& a, const Fe& b) noexcept { return fe::add(a, b); }
+    static PELMO_INLINE Fe sub(const Fe& a, const Fe& b) noexcept { return fe::sub(a, b); }
+    static PELMO_INLINE Fe dbl(const Fe& a) noexcept { return fe::dbl(a); }
 };
 
 namespace fe {

@@ -17,11 +17,10 @@ namespace pelmo::detail::sm2::curve::fe_adx {
 // clang-format off
 // One reduction round on the low limbs r0..r3 (m = r0): afterwards the value is
 // (r1, r2, r3, r0) as limbs 0..3, so four rounds bring the names back in order.
+// The shift count 32 sits in rdx, free once the products are done.
 #define PELMO_SM2_RED_ROUND(r0, r1, r2, r3)  \
-    "movq %" r0 ", %[x]\n\t"                 \
-    "shlq $32, %[x]\n\t"                     \
-    "movq %" r0 ", %[y]\n\t"                 \
-    "shrq $32, %[y]\n\t"                     \
+    "shlxq %%rdx, %" r0 ", %[x]\n\t"         \
+    "shrxq %%rdx, %" r0 ", %[y]\n\t"         \
     "addq %" r0 ", %" r1 "\n\t"              \
     "adcq $0, %" r2 "\n\t"                   \
     "adcq $0, %" r3 "\n\t"                   \
@@ -37,6 +36,7 @@ namespace pelmo::detail::sm2::curve::fe_adx {
 // The constants are immediates, so no register goes to addressing p. The result ends
 // in t4..t7.
 #define PELMO_SM2_REDUCE                                \
+    "movl $32, %%edx\n\t"                               \
     PELMO_SM2_RED_ROUND("[t0]", "[t1]", "[t2]", "[t3]") \
     PELMO_SM2_RED_ROUND("[t1]", "[t2]", "[t3]", "[t0]") \
     PELMO_SM2_RED_ROUND("[t2]", "[t3]", "[t0]", "[t1]") \
@@ -202,6 +202,66 @@ PELMO_INLINE Fe sqr(const Fe& a) noexcept {
     return Fe{{t4, t5, t6, t7}};
 }
 
+// a + b mod p with cmov for the final choice: the sum s = a + b (257 bits) is at
+// least p exactly when s + 2^256 - p carries out of bit 256, and then its low bits
+// are s - p. The constants 2^32 - 1 and 2^32 of 2^256 - p come in registers.
+PELMO_INLINE Fe add(const Fe& a, const Fe& b) noexcept {
+    u64 r0 = a.v[0], r1 = a.v[1], r2 = a.v[2], r3 = a.v[3];
+    u64 t0, t1, t2, t3, c;
+    __asm__(
+        "xorl %k[c], %k[c]\n\t"
+        "addq %[b0], %[r0]\n\t"
+        "adcq %[b1], %[r1]\n\t"
+        "adcq %[b2], %[r2]\n\t"
+        "adcq %[b3], %[r3]\n\t"
+        "adcq $0, %[c]\n\t"
+        "movq %[r0], %[t0]\n\t"
+        "addq $1, %[t0]\n\t"
+        "movq %[r1], %[t1]\n\t"
+        "adcq %[k1], %[t1]\n\t"
+        "movq %[r2], %[t2]\n\t"
+        "adcq $0, %[t2]\n\t"
+        "movq %[r3], %[t3]\n\t"
+        "adcq %[k3], %[t3]\n\t"
+        "adcq $0, %[c]\n\t"
+        "cmovnzq %[t0], %[r0]\n\t"
+        "cmovnzq %[t1], %[r1]\n\t"
+        "cmovnzq %[t2], %[r2]\n\t"
+        "cmovnzq %[t3], %[r3]\n\t"
+        : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [t0] "=&r"(t0),
+          [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [c] "=&r"(c)
+        : [b0] "rm"(b.v[0]), [b1] "rm"(b.v[1]), [b2] "rm"(b.v[2]), [b3] "rm"(b.v[3]),
+          [k1] "rm"(u64{0xffffffff}), [k3] "rm"(u64{0x100000000})
+        : "cc");
+    return Fe{{r0, r1, r2, r3}};
+}
+
+// a - b mod p: on a borrow, add p, whose limbs under the all-ones mask m are m,
+// m << 32, m and m with bit 32 cleared.
+PELMO_INLINE Fe sub(const Fe& a, const Fe& b) noexcept {
+    u64 r0 = a.v[0], r1 = a.v[1], r2 = a.v[2], r3 = a.v[3];
+    u64 m, m1, m3;
+    __asm__(
+        "subq %[b0], %[r0]\n\t"
+        "sbbq %[b1], %[r1]\n\t"
+        "sbbq %[b2], %[r2]\n\t"
+        "sbbq %[b3], %[r3]\n\t"
+        "sbbq %[m], %[m]\n\t"
+        "movq %[m], %[m1]\n\t"
+        "shlq $32, %[m1]\n\t"
+        "movq %[m], %[m3]\n\t"
+        "btrq $32, %[m3]\n\t"
+        "addq %[m], %[r0]\n\t"
+        "adcq %[m1], %[r1]\n\t"
+        "adcq %[m], %[r2]\n\t"
+        "adcq %[m3], %[r3]\n\t"
+        : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [m] "=&r"(m), [m1] "=&r"(m1),
+          [m3] "=&r"(m3)
+        : [b0] "rm"(b.v[0]), [b1] "rm"(b.v[1]), [b2] "rm"(b.v[2]), [b3] "rm"(b.v[3])
+        : "cc");
+    return Fe{{r0, r1, r2, r3}};
+}
+
 #undef PELMO_SM2_READS
 #undef PELMO_SM2_MEMORY_CLOBBER
 #undef PELMO_SM2_REDUCE
@@ -215,6 +275,9 @@ namespace pelmo::detail::sm2::curve {
 struct FieldAdx {
     static PELMO_INLINE Fe mul(const Fe& a, const Fe& b) noexcept { return fe_adx::mul(a, b); }
     static PELMO_INLINE Fe sqr(const Fe& a) noexcept { return fe_adx::sqr(a); }
+    static PELMO_INLINE Fe add(const Fe& a, const Fe& b) noexcept { return fe_adx::add(a, b); }
+    static PELMO_INLINE Fe sub(const Fe& a, const Fe& b) noexcept { return fe_adx::sub(a, b); }
+    static PELMO_INLINE Fe dbl(const Fe& a) noexcept { return fe_adx::add(a, a); }
 };
 
 }  // namespace pelmo::detail::sm2::curve

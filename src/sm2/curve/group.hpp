@@ -44,16 +44,16 @@ struct Group {
     /// M = 3(X - Z^2)(X + Z^2), S = X Y'^2 = 4XY^2, X3 = M^2 - 2S,
     /// Y3 = M(S - X3) - Y'^4/2, Z3 = Y'Z.
     static Jac dbl(const Jac& a) noexcept {
-        const Fe y2 = fe::dbl(a.Y);
+        const Fe y2 = F::dbl(a.Y);
         const Fe delta = F::sqr(a.Z);
         const Fe gamma = F::sqr(y2);  // 4Y^2
         const Fe s = F::mul(a.X, gamma);
-        const Fe t = F::mul(fe::sub(a.X, delta), fe::add(a.X, delta));
-        const Fe m = fe::add(fe::dbl(t), t);
+        const Fe t = F::mul(F::sub(a.X, delta), F::add(a.X, delta));
+        const Fe m = F::add(F::dbl(t), t);
         Jac r;
-        r.X = fe::sub(F::sqr(m), fe::dbl(s));
+        r.X = F::sub(F::sqr(m), F::dbl(s));
         r.Z = F::mul(y2, a.Z);
-        r.Y = fe::sub(F::mul(m, fe::sub(s, r.X)), fe::half(F::sqr(gamma)));
+        r.Y = F::sub(F::mul(m, F::sub(s, r.X)), fe::half(F::sqr(gamma)));
         return r;
     }
 
@@ -64,15 +64,15 @@ struct Group {
         const Fe z1z1 = F::sqr(a.Z);
         const Fe u2 = F::mul(b.x, z1z1);
         const Fe s2 = F::mul(b.y, F::mul(a.Z, z1z1));
-        const Fe h = fe::sub(u2, a.X);
-        const Fe rr = fe::sub(s2, a.Y);
+        const Fe h = F::sub(u2, a.X);
+        const Fe rr = F::sub(s2, a.Y);
         same = fe::is_zero(h) & fe::is_zero(rr);
         const Fe hh = F::sqr(h);
         const Fe hhh = F::mul(h, hh);
         const Fe v = F::mul(a.X, hh);
         Jac r;
-        r.X = fe::sub(fe::sub(F::sqr(rr), hhh), fe::dbl(v));
-        r.Y = fe::sub(F::mul(rr, fe::sub(v, r.X)), F::mul(a.Y, hhh));
+        r.X = F::sub(F::sub(F::sqr(rr), hhh), F::dbl(v));
+        r.Y = F::sub(F::mul(rr, F::sub(v, r.X)), F::mul(a.Y, hhh));
         r.Z = F::mul(a.Z, h);
         return r;
     }
@@ -85,15 +85,15 @@ struct Group {
         const Fe u2 = F::mul(b.X, z1z1);
         const Fe s1 = F::mul(a.Y, F::mul(b.Z, z2z2));
         const Fe s2 = F::mul(b.Y, F::mul(a.Z, z1z1));
-        const Fe h = fe::sub(u2, u1);
-        const Fe rr = fe::sub(s2, s1);
+        const Fe h = F::sub(u2, u1);
+        const Fe rr = F::sub(s2, s1);
         same = fe::is_zero(h) & fe::is_zero(rr);
         const Fe hh = F::sqr(h);
         const Fe hhh = F::mul(h, hh);
         const Fe v = F::mul(u1, hh);
         Jac r;
-        r.X = fe::sub(fe::sub(F::sqr(rr), hhh), fe::dbl(v));
-        r.Y = fe::sub(F::mul(rr, fe::sub(v, r.X)), F::mul(s1, hhh));
+        r.X = F::sub(F::sub(F::sqr(rr), hhh), F::dbl(v));
+        r.Y = F::sub(F::mul(rr, F::sub(v, r.X)), F::mul(s1, hhh));
         r.Z = F::mul(F::mul(a.Z, b.Z), h);
         return r;
     }
@@ -130,7 +130,7 @@ struct Group {
     /// The right-hand side x^3 - 3x + b.
     static Fe curve_rhs(const Fe& x) noexcept {
         const Fe x3 = F::mul(F::sqr(x), x);
-        return fe::add(fe::sub(x3, fe::add(fe::dbl(x), x)), fe::kB);
+        return F::add(F::sub(x3, F::add(F::dbl(x), x)), fe::kB);
     }
 
     /// y^2 = x^3 - 3x + b.

@@ -26,14 +26,15 @@ struct Curve {
                                  const Affine& P) noexcept;
     static bool mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& t,
                                    const Affine& P) noexcept;
-    static bool mul_add_vartime(Affine& out, const Bytes32& k, const Affine& P,
-                                const Affine& Q) noexcept;
+    static bool mul_sum(Affine& out, const Bytes32& k, const Bytes32& x, const Affine& P,
+                        const Affine& Q) noexcept;
     static bool lift_x(Affine& out, const Bytes32& x, int y_parity) noexcept;
 
     /// k*G for k < n, constant time in k.
     static Jac base(const Sc& k) noexcept;
-    /// k*P for k < n and a finite P, constant time in k.
-    static Jac var(const Sc& k, const Aff& P) noexcept;
+    /// k*P for k < n and a finite P (affine or Jacobian), constant time in k.
+    template <class Point>
+    static Jac var(const Sc& k, const Point& P) noexcept;
     /// s*G + t*P for s, t < n; variable time.
     static Jac double_vartime(const Sc& s, const Sc& t, const Aff& P) noexcept;
 

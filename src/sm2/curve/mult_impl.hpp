@@ -74,18 +74,43 @@ constexpr unsigned kVarTable = 1u << (kVarWindow - 1);
 }  // namespace
 }  // namespace mult_detail
 
+namespace mult_detail {
+namespace {
+
 template <class F>
-Jac Curve<F>::var(const Sc& k, const Aff& P) noexcept {
+Jac to_jacobian(const Aff& a) noexcept {
+    return grp::from_affine(a);
+}
+template <class F>
+Jac to_jacobian(const Jac& a) noexcept {
+    return a;
+}
+/// a + b, neither infinity nor equal, with the cheaper mixed formula for an affine b.
+template <class F>
+Jac add_distinct(const Jac& a, const Aff& b) noexcept {
+    u64 same;
+    return grp::Group<F>::add_mixed(a, b, same);
+}
+template <class F>
+Jac add_distinct(const Jac& a, const Jac& b) noexcept {
+    u64 same;
+    return grp::Group<F>::add(a, b, same);
+}
+
+}  // namespace
+}  // namespace mult_detail
+
+template <class F>
+template <class Point>
+Jac Curve<F>::var(const Sc& k, const Point& P) noexcept {
     using namespace mult_detail;
     using G = grp::Group<F>;
-    // Multiples 1P .. 16P (P is public).
+    // Multiples 1P .. 16P (P is public and of order n, so jP != P for 1 < j <= 16).
     Jac table[kVarTable];
-    table[0] = grp::from_affine(P);
+    table[0] = to_jacobian<F>(P);
     table[1] = G::dbl(table[0]);
-    for (unsigned i = 2; i < kVarTable; ++i) {
-        u64 same;
-        table[i] = (i % 2 == 1) ? G::dbl(table[i / 2]) : G::add_mixed(table[i - 1], P, same);
-    }
+    for (unsigned i = 2; i < kVarTable; ++i)
+        table[i] = (i % 2 == 1) ? G::dbl(table[i / 2]) : add_distinct<F>(table[i - 1], P);
 
     u64 mag[kVarDigits], neg[kVarDigits];
     recode_signed<kVarWindow>(k.v, mag, neg);
@@ -301,14 +326,16 @@ bool Curve<F>::mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& 
 }
 
 template <class F>
-bool Curve<F>::mul_add_vartime(Affine& out, const Bytes32& k, const Affine& P,
-                               const Affine& Q) noexcept {
+bool Curve<F>::mul_sum(Affine& out, const Bytes32& k, const Bytes32& x, const Affine& P,
+                       const Affine& Q) noexcept {
     Aff p, q;
     if (!mult_detail::parse_point<F>(p, P) || !mult_detail::parse_point<F>(q, Q)) return false;
-    // k*P on the wNAF path of double_vartime (no multiple of G), then Q on top: the
-    // sum may be a doubling (k*P = Q) or the point at infinity (k*P = -Q).
-    const Jac kp = double_vartime(Sc{{0, 0, 0, 0}}, mult_detail::load_scalar(k), p);
-    return mult_detail::finish<F>(out, mult_detail::add_mixed_vartime<F>(kp, q));
+    // x*P on the wNAF path of double_vartime (no multiple of G), then Q on top: the
+    // sum may be a doubling (x*P = Q) or the point at infinity (x*P = -Q).
+    const Jac xp = double_vartime(Sc{{0, 0, 0, 0}}, mult_detail::load_scalar(x), p);
+    const Jac sum = mult_detail::add_mixed_vartime<F>(xp, q);
+    if (grp::is_infinity(sum)) return false;
+    return mult_detail::finish<F>(out, var(mult_detail::load_scalar(k), sum));
 }
 
 template <class F>
