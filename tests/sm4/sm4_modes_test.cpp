@@ -169,6 +169,13 @@ TEST(Ghash, EveryKernelMatchesTheBitSerialMultiplication) {
         EXPECT_EQ(key.power[i].lo, p.lo) << i;
     }
     for_each_ghash_kernel([&](const ds::GhashKernel& g) {
+        pelmo::detail::sm4::GhashKey own{};
+        own.power[0] = key.power[0];
+        g.powers(own);
+        for (std::size_t i = 0; i < ds::kGhashPowers; ++i) {
+            EXPECT_EQ(own.power[i].hi, key.power[i].hi) << g.name << " power " << i;
+            EXPECT_EQ(own.power[i].lo, key.power[i].lo) << g.name << " power " << i;
+        }
         for (std::size_t blocks : {0, 1, 3, 4, 5, 15, 16, 17, 31, 32, 33, 48, 64, 100}) {
             const Bytes data = random_bytes(16 * blocks), y0 = random_bytes(16);
             ds::GhashElement y = ds::ghash_load(y0.data());

@@ -89,8 +89,67 @@ void vpclmul_blocks(const GhashKey& key, GhashElement& y, const std::uint8_t* da
     if (n != 0) kGhashPclmul.blocks(key, y, data, n);
 }
 
+/// ghash_reduce on each 128-bit lane: w01 holds (w0, w1) and w23 (w2, w3) of each lane's
+/// unreduced product. The 256-bit value is shifted left by one, then the part at x^128
+/// and up, F = (r0, f), folds back as F + F/x + F/x^2 + F/x^7 (shifts across the lane's
+/// two words).
+inline __m512i reduce_lanes(__m512i w01, __m512i w23) {
+    const __m512i u = _mm512_or_si512(_mm512_slli_epi64(w01, 1),
+                                      _mm512_srli_epi64(_mm512_bslli_epi128(w01, 8), 63));
+    const __m512i v = _mm512_or_si512(_mm512_slli_epi64(w23, 1),
+                                      _mm512_srli_epi64(_mm512_alignr_epi8(w23, w01, 8), 63));
+    const __m512i t = _mm512_ternarylogic_epi64(_mm512_slli_epi64(u, 63), _mm512_slli_epi64(u, 62),
+                                                _mm512_slli_epi64(u, 57), 0x96);
+    const __m512i f = _mm512_xor_si512(u, _mm512_bslli_epi128(t, 8));
+    const __m512i g = _mm512_bsrli_epi128(f, 8);
+    const __m512i right = _mm512_ternarylogic_epi64(
+        _mm512_srli_epi64(f, 1), _mm512_srli_epi64(f, 2), _mm512_srli_epi64(f, 7), 0x96);
+    const __m512i left = _mm512_ternarylogic_epi64(
+        _mm512_slli_epi64(g, 63), _mm512_slli_epi64(g, 62), _mm512_slli_epi64(g, 57), 0x96);
+    return _mm512_ternarylogic_epi64(_mm512_xor_si512(v, f), right, left, 0x96);
+}
+
+/// a * b lane by lane.
+inline __m512i mul_lanes(__m512i a, __m512i b) {
+    const __m512i lo = _mm512_clmulepi64_epi128(a, b, 0x00);
+    const __m512i hi = _mm512_clmulepi64_epi128(a, b, 0x11);
+    const __m512i mid = _mm512_xor_si512(_mm512_clmulepi64_epi128(a, b, 0x01),
+                                         _mm512_clmulepi64_epi128(a, b, 0x10));
+    return reduce_lanes(_mm512_xor_si512(lo, _mm512_bslli_epi128(mid, 8)),
+                        _mm512_xor_si512(hi, _mm512_bsrli_epi128(mid, 8)));
+}
+
+/// Lane 3 of v in every lane.
+inline __m512i top_lane(__m512i v) {
+    return _mm512_shuffle_i64x2(v, v, 0xff);
+}
+
+/// H^1 .. H^32 in five products deep: H^2; H^3 and H^4; then each register of four
+/// powers times the highest power so far (H^4, H^8, H^16), two and four at a time.
+void vpclmul_powers(GhashKey& key) noexcept {
+    static_assert(kGhashPowers == 32);
+    auto* p = reinterpret_cast<__m512i*>(key.power);
+    const __m512i h = _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(p)));
+    const __m512i h2 = mul_lanes(h, h);
+    // Lanes 2 and 3: H^2 * H and H^2 * H^2; lanes 0 and 1 are H and H^2 themselves.
+    const __m512i h34 = mul_lanes(h2, _mm512_mask_blend_epi64(0xc0, h, h2));
+    const __m512i l4 = _mm512_mask_blend_epi64(0xf0, _mm512_mask_blend_epi64(0x0c, h, h2), h34);
+    const __m512i l8 = mul_lanes(l4, top_lane(l4));
+    const __m512i h8 = top_lane(l8);
+    const __m512i l12 = mul_lanes(l4, h8), l16 = mul_lanes(l8, h8);
+    const __m512i h16 = top_lane(l16);
+    _mm512_store_si512(p + 0, l4);
+    _mm512_store_si512(p + 1, l8);
+    _mm512_store_si512(p + 2, l12);
+    _mm512_store_si512(p + 3, l16);
+    _mm512_store_si512(p + 4, mul_lanes(l4, h16));
+    _mm512_store_si512(p + 5, mul_lanes(l8, h16));
+    _mm512_store_si512(p + 6, mul_lanes(l12, h16));
+    _mm512_store_si512(p + 7, mul_lanes(l16, h16));
+}
+
 }  // namespace
 
-const GhashKernel kGhashVpclmul = {"vpclmul", vpclmul_blocks, ghash_pclmul_powers};
+const GhashKernel kGhashVpclmul = {"vpclmul", vpclmul_blocks, vpclmul_powers};
 
 }  // namespace pelmo::detail::sm4
