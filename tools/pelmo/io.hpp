@@ -68,8 +68,11 @@ class Input {
     int buffer_turn_ = 0;
     // The background reader: chunk k goes into ring_[k % kRing]. A chunk is
     // released when the call after the one that returned it ends, so the reader
-    // runs at most kRing - 2 chunks ahead of the caller.
-    static constexpr std::size_t kRing = 8;
+    // runs at most kRing - 2 chunks ahead of the caller. One chunk ahead is enough
+    // (reading from the page cache outruns every mode), and each slot costs its first
+    // touch of fresh pages, which under some hypervisors takes longer than encrypting
+    // the chunk.
+    static constexpr std::size_t kRing = 3;
     bool background_ = false;
     std::thread reader_;
     std::mutex mu_;
