@@ -1,4 +1,4 @@
-// The SM2 curve core handles private keys and nonces: k*G, k*P and the scalar
+// The SM2 curve core handles private keys and nonces: k*G, k*P, k*(Q + x*P) and the scalar
 // arithmetic of signing must not branch on or index by them, with either field kernel.
 #include <cstdlib>
 
@@ -32,14 +32,18 @@ void check_mul_base() {
     if (!ok || out.x[0] != 0x09) std::abort();  // x = 09F9DF31...
 }
 
+// k*P, and k*(Q + x*P) as the key exchange computes it (the sum public, k secret).
 template <class F>
 void check_mul() {
     curve::Bytes32 k = kNonce;
     classify(k.data(), k.size());
-    curve::Affine out;
-    const bool ok = curve::Curve<F>::mul(out, k, curve::Affine{curve::kGx, curve::kGy});
+    const curve::Affine g{curve::kGx, curve::kGy};
+    curve::Affine out, shared;
+    const bool ok = curve::Curve<F>::mul(out, k, g);
+    const bool ok_sum = curve::Curve<F>::mul_sum(shared, k, kKey, g, g);
     declassify(&out, sizeof out);
-    if (!ok) std::abort();
+    declassify(&shared, sizeof shared);
+    if (!ok || !ok_sum) std::abort();
 }
 
 // Valgrind hides BMI2 and ADX from CPUID but executes mulx/adcx/adox, so under it
