@@ -77,12 +77,10 @@ constexpr unsigned kVarTable = 1u << (kVarWindow - 1);
 namespace mult_detail {
 namespace {
 
-template <class F>
-Jac to_jacobian(const Aff& a) noexcept {
+inline Jac to_jacobian(const Aff& a) noexcept {
     return grp::from_affine(a);
 }
-template <class F>
-Jac to_jacobian(const Jac& a) noexcept {
+inline Jac to_jacobian(const Jac& a) noexcept {
     return a;
 }
 /// a + b, neither infinity nor equal, with the cheaper mixed formula for an affine b.
@@ -107,7 +105,7 @@ Jac Curve<F>::var(const Sc& k, const Point& P) noexcept {
     using G = grp::Group<F>;
     // Multiples 1P .. 16P (P is public and of order n, so jP != P for 1 < j <= 16).
     Jac table[kVarTable];
-    table[0] = to_jacobian<F>(P);
+    table[0] = to_jacobian(P);
     table[1] = G::dbl(table[0]);
     for (unsigned i = 2; i < kVarTable; ++i)
         table[i] = (i % 2 == 1) ? G::dbl(table[i / 2]) : add_distinct<F>(table[i - 1], P);
