@@ -17,16 +17,20 @@ namespace pelmo::detail::sm2::curve::fe_adx {
 // clang-format off
 // One reduction round on the low limbs r0..r3 (m = r0): afterwards the value is
 // (r1, r2, r3, r0) as limbs 0..3, so four rounds bring the names back in order.
-// The shift count 32 sits in rdx, free once the products are done.
+// (r0..r3 + m p) / 2^64 is (r1, r2, r3, m) - (q0, q1, x, y) with x:y = m 2^32 and
+// q = m (2^32 - 1) = x:y - m, one chain of borrows: the carry-consuming instructions
+// (adc, sbb) are what this core runs fewest of per cycle, and this form needs four
+// per round where adding m and subtracting x:y:x:y needed six. The shift count 32
+// sits in rdx, and the pointer registers hold q, all free once the products are done.
 #define PELMO_SM2_RED_ROUND(r0, r1, r2, r3)  \
     "shlxq %%rdx, %" r0 ", %[x]\n\t"         \
     "shrxq %%rdx, %" r0 ", %[y]\n\t"         \
-    "addq %" r0 ", %" r1 "\n\t"              \
-    "adcq $0, %" r2 "\n\t"                   \
-    "adcq $0, %" r3 "\n\t"                   \
-    "adcq $0, %" r0 "\n\t"                   \
-    "subq %[x], %" r1 "\n\t"                 \
-    "sbbq %[y], %" r2 "\n\t"                 \
+    "movq %[x], %[pa]\n\t"                   \
+    "subq %" r0 ", %[pa]\n\t"                \
+    "movq %[y], %[pb]\n\t"                   \
+    "sbbq $0, %[pb]\n\t"                     \
+    "subq %[pa], %" r1 "\n\t"                \
+    "sbbq %[pb], %" r2 "\n\t"                \
     "sbbq %[x], %" r3 "\n\t"                 \
     "sbbq %[y], %" r0 "\n\t"
 
@@ -78,6 +82,9 @@ namespace pelmo::detail::sm2::curve::fe_adx {
 
 PELMO_INLINE Fe mul(const Fe& a, const Fe& b) noexcept {
     u64 t0, t1, t2, t3, t4, t5, t6, t7, x, y;
+    // The pointers' registers serve as temporaries once the products are done.
+    const u64* pa = a.v;
+    const u64* pb = b.v;
     __asm__(
         // Row 0: t0..t4 = a * b0.
         "movq 0(%[pb]), %%rdx\n\t"
@@ -141,14 +148,16 @@ PELMO_INLINE Fe mul(const Fe& a, const Fe& b) noexcept {
         "adcxq %[y], %[t7]\n\t"
         "adoxq %[x], %[t7]\n\t" PELMO_SM2_REDUCE
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
-          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y)
-        : [pa] "r"(a.v), [pb] "r"(b.v)PELMO_SM2_READS(a) PELMO_SM2_READS(b)
+          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y),
+          [pa] "+r"(pa), [pb] "+r"(pb)
+        : "X"(0)PELMO_SM2_READS(a) PELMO_SM2_READS(b)
         : "rdx", "cc" PELMO_SM2_MEMORY_CLOBBER);
     return Fe{{t4, t5, t6, t7}};
 }
 
 PELMO_INLINE Fe sqr(const Fe& a) noexcept {
-    u64 t0, t1, t2, t3, t4, t5, t6, t7, x, y;
+    u64 t0, t1, t2, t3, t4, t5, t6, t7, x, y, pb;
+    const u64* pa = a.v;
     __asm__(
         // Cross products a_i * a_j (i < j) into t1..t6.
         "movq 0(%[pa]), %%rdx\n\t"
@@ -196,8 +205,9 @@ PELMO_INLINE Fe sqr(const Fe& a) noexcept {
         "adcxq %[x], %[t7]\n\t"
         "adoxq %[x], %[t7]\n\t" PELMO_SM2_REDUCE
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
-          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y)
-        : [pa] "r"(a.v)PELMO_SM2_READS(a)
+          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y),
+          [pa] "+r"(pa), [pb] "=&r"(pb)
+        : "X"(0)PELMO_SM2_READS(a)
         : "rdx", "cc" PELMO_SM2_MEMORY_CLOBBER);
     return Fe{{t4, t5, t6, t7}};
 }
