@@ -64,6 +64,15 @@ void BM_FieldInv(benchmark::State& state) {
     }
 }
 
+template <class F>
+void BM_FieldInvVartime(benchmark::State& state) {
+    curve::Fe a = curve::fe::kB;
+    for (auto _ : state) {
+        a = curve::fe::inv_vartime<F>(a);
+        benchmark::DoNotOptimize(a);
+    }
+}
+
 void BM_FieldAdd(benchmark::State& state) {
     curve::Fe a = curve::fe::kB, b = curve::fe::kR2;
     for (auto _ : state) {
@@ -89,6 +98,7 @@ BENCHMARK(BM_FieldInv<curve::FieldPortable>)->Name("BM_FieldInv/portable");
 BENCHMARK(BM_FieldMul<curve::FieldAdx>)->Name("BM_FieldMul/adx");
 BENCHMARK(BM_FieldSqr<curve::FieldAdx>)->Name("BM_FieldSqr/adx");
 BENCHMARK(BM_FieldInv<curve::FieldAdx>)->Name("BM_FieldInv/adx");
+BENCHMARK(BM_FieldInvVartime<curve::FieldAdx>)->Name("BM_FieldInvVartime/adx");
 #endif
 
 void BM_ScalarMul(benchmark::State& state) {

@@ -1,4 +1,4 @@
-// Constant-time divsteps inversion modulo p and n against GMP.
+// Divsteps inversion modulo p and n, constant and variable time, against GMP.
 #include <gtest/gtest.h>
 
 #include "reference.hpp"
@@ -16,10 +16,13 @@ constexpr int kRandom = 1000;
 constexpr int kRandom = 6000;
 #endif
 
+// Both inversions of x, which must agree.
 mpz_class inverse_of(const mpz_class& x, const modinv::Modulus& md) {
     const curve::Sc in = sc_of(x);
-    curve::Sc out{};
+    curve::Sc out{}, out_vartime{};
     modinv::inverse(out.v, in.v, md);
+    modinv::inverse_vartime(out_vartime.v, in.v, md);
+    EXPECT_EQ(value_of(out_vartime), value_of(out)) << x.get_str(16);
     return value_of(out);
 }
 

@@ -278,6 +278,14 @@ Fe inv(const Fe& a) noexcept {
     return F::mul(r, kR3);                       // a^-1 R
 }
 
+/// 1/a (0 for a = 0) in variable time, for public a only.
+template <class F>
+Fe inv_vartime(const Fe& a) noexcept {
+    Fe r;
+    modinv::inverse_vartime(r.v, a.v, modinv::kFieldP);
+    return F::mul(r, kR3);
+}
+
 /// The square root a^((p+1)/4) (p = 3 mod 4); true iff it squares back to a.
 /// Branch-free, though its callers only use it on public values.
 template <class F>

@@ -148,8 +148,8 @@ PELMO_INLINE Fe mul(const Fe& a, const Fe& b) noexcept {
         "adcxq %[y], %[t7]\n\t"
         "adoxq %[x], %[t7]\n\t" PELMO_SM2_REDUCE
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
-          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y),
-          [pa] "+r"(pa), [pb] "+r"(pb)
+          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y), [pa] "+r"(pa),
+          [pb] "+r"(pb)
         : "X"(0)PELMO_SM2_READS(a) PELMO_SM2_READS(b)
         : "rdx", "cc" PELMO_SM2_MEMORY_CLOBBER);
     return Fe{{t4, t5, t6, t7}};
@@ -205,8 +205,8 @@ PELMO_INLINE Fe sqr(const Fe& a) noexcept {
         "adcxq %[x], %[t7]\n\t"
         "adoxq %[x], %[t7]\n\t" PELMO_SM2_REDUCE
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
-          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y),
-          [pa] "+r"(pa), [pb] "=&r"(pb)
+          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x] "=&r"(x), [y] "=&r"(y), [pa] "+r"(pa),
+          [pb] "=&r"(pb)
         : "X"(0)PELMO_SM2_READS(a)
         : "rdx", "cc" PELMO_SM2_MEMORY_CLOBBER);
     return Fe{{t4, t5, t6, t7}};

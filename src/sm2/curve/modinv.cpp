@@ -130,6 +130,55 @@ void normalize(Signed62& d, std::int64_t f_top, const Modulus& mod) noexcept {
     carry(d);
 }
 
+/// 62 division steps on the low bits of f and g in variable time; returns the new eta
+/// (= -delta). Runs of zeros in g are skipped at once, and while no swap can occur
+/// up to six low bits of g are cancelled with one multiple of f.
+std::int64_t divsteps_62_vartime(std::int64_t eta, std::uint64_t f, std::uint64_t g,
+                                 Matrix& t) noexcept {
+    std::uint64_t u = 1, v = 0, q = 0, r = 1;
+    int left = 62;
+    for (;;) {
+        const int zeros = __builtin_ctzll(g | (~std::uint64_t{0} << left));
+        g >>= zeros;
+        u <<= zeros;
+        v <<= zeros;
+        eta -= zeros;
+        left -= zeros;
+        if (left == 0) break;
+        // g is odd. When delta > 0 the step swaps: (f, g) <- (g, -f).
+        if (eta < 0) {
+            eta = -eta;
+            std::uint64_t tmp = f;
+            f = g;
+            g = 0 - tmp;
+            tmp = u;
+            u = q;
+            q = 0 - tmp;
+            tmp = v;
+            v = r;
+            r = 0 - tmp;
+        }
+        // The next min(eta + 1, left, 6) steps only add f to an odd g: all at once, as
+        // g + w f with w = -g/f modulo 2^limit (f (f^2 - 2) = -1/f modulo 64).
+        int limit = static_cast<int>(eta) + 1 > left ? left : static_cast<int>(eta) + 1;
+        if (limit > 6) limit = 6;
+        const std::uint64_t mask = (~std::uint64_t{0} >> (64 - limit)) & 63;
+        const std::uint64_t w = (f * g * (f * f - 2)) & mask;
+        g += f * w;
+        q += u * w;
+        r += v * w;
+    }
+    t.u = static_cast<std::int64_t>(u);
+    t.v = static_cast<std::int64_t>(v);
+    t.q = static_cast<std::int64_t>(q);
+    t.r = static_cast<std::int64_t>(r);
+    return eta;
+}
+
+bool is_zero(const Signed62& a) noexcept {
+    return (a.v[0] | a.v[1] | a.v[2] | a.v[3] | a.v[4]) == 0;
+}
+
 }  // namespace
 
 void inverse(u64 out[4], const u64 x[4], const Modulus& mod) noexcept {
@@ -140,6 +189,21 @@ void inverse(u64 out[4], const u64 x[4], const Modulus& mod) noexcept {
         Matrix t;
         zeta = divsteps_59(zeta, static_cast<std::uint64_t>(f.v[0]),
                            static_cast<std::uint64_t>(g.v[0]), t);
+        update_de(d, e, t, mod);
+        update_fg(f, g, t);
+    }
+    normalize(d, f.v[4], mod);
+    from_signed62(out, d);
+}
+
+void inverse_vartime(u64 out[4], const u64 x[4], const Modulus& mod) noexcept {
+    Signed62 d{{0, 0, 0, 0, 0}}, e{{1, 0, 0, 0, 0}};
+    Signed62 f = mod.m, g = to_signed62(x);
+    std::int64_t eta = -1;
+    while (!is_zero(g)) {
+        Matrix t;
+        eta = divsteps_62_vartime(eta, static_cast<std::uint64_t>(f.v[0]),
+                                  static_cast<std::uint64_t>(g.v[0]), t);
         update_de(d, e, t, mod);
         update_fg(f, g, t);
     }

@@ -32,7 +32,8 @@ struct Curve {
 
     /// k*G for k < n, constant time in k.
     static Jac base(const Sc& k) noexcept;
-    /// k*P for k < n and a finite P (affine or Jacobian), constant time in k.
+    /// k*P for k < n and a finite public P (affine or Jacobian), constant time in k
+    /// (the table of multiples of P is built in variable time).
     template <class Point>
     static Jac var(const Sc& k, const Point& P) noexcept;
     /// s*G + t*P for s, t < n; variable time.

@@ -98,39 +98,67 @@ Jac add_distinct(const Jac& a, const Jac& b) noexcept {
 }  // namespace
 }  // namespace mult_detail
 
+namespace mult_detail {
+namespace {
+
+/// The affine forms of N finite Jacobian points with one inversion (Montgomery's
+/// trick). The points are public, so the inversion may take variable time.
+template <class F, unsigned N>
+void batch_to_affine(Aff (&out)[N], const Jac (&in)[N]) noexcept {
+    Fe prefix[N];  // Z_0 * .. * Z_i
+    prefix[0] = in[0].Z;
+    for (unsigned i = 1; i < N; ++i) prefix[i] = F::mul(prefix[i - 1], in[i].Z);
+    Fe inv = fe::inv_vartime<F>(prefix[N - 1]);  // 1/(Z_0 * .. * Z_i), walking down
+    for (unsigned i = N; i-- > 0;) {
+        const Fe zi = i > 0 ? F::mul(inv, prefix[i - 1]) : inv;
+        if (i > 0) inv = F::mul(inv, in[i].Z);
+        const Fe zi2 = F::sqr(zi);
+        out[i] = Aff{F::mul(in[i].X, zi2), F::mul(in[i].Y, F::mul(zi2, zi))};
+    }
+}
+
+}  // namespace
+}  // namespace mult_detail
+
 template <class F>
 template <class Point>
 Jac Curve<F>::var(const Sc& k, const Point& P) noexcept {
     using namespace mult_detail;
     using G = grp::Group<F>;
-    // Multiples 1P .. 16P (P is public and of order n, so jP != P for 1 < j <= 16).
-    Jac table[kVarTable];
-    table[0] = to_jacobian(P);
-    table[1] = G::dbl(table[0]);
+    // Multiples 1P .. 16P (P is public and of order n, so jP != P for 1 < j <= 16),
+    // made affine so that the additions of the loop take the cheaper mixed formula.
+    Jac multiples[kVarTable];
+    multiples[0] = to_jacobian(P);
+    multiples[1] = G::dbl(multiples[0]);
     for (unsigned i = 2; i < kVarTable; ++i)
-        table[i] = (i % 2 == 1) ? G::dbl(table[i / 2]) : add_distinct<F>(table[i - 1], P);
+        multiples[i] =
+            (i % 2 == 1) ? G::dbl(multiples[i / 2]) : add_distinct<F>(multiples[i - 1], P);
+    Aff table[kVarTable];
+    batch_to_affine<F>(table, multiples);
 
     u64 mag[kVarDigits], neg[kVarDigits];
     recode_signed<kVarWindow>(k.v, mag, neg);
 
+    // The top digit starts the sum; a zero digit selects nothing and adds nothing.
+    Aff t;
+    lookup(t, table, mag[kVarDigits - 1]);
+    fe::cneg(t.y, neg[kVarDigits - 1]);
     Jac r = grp::kInfinity;
-    for (unsigned idx = kVarDigits; idx-- > 0;) {
-        if (idx != kVarDigits - 1)
-            for (unsigned s = 0; s < kVarWindow; ++s) r = G::dbl(r);
-        // Scan the whole table; a zero digit selects nothing and becomes infinity.
-        Jac t;
+    grp::cmov(r, grp::from_affine(t), ~ct::is_zero_mask(mag[kVarDigits - 1]));
+    for (unsigned idx = kVarDigits - 1; idx-- > 0;) {
+        for (unsigned s = 0; s < kVarWindow; ++s) r = G::dbl(r);
         lookup(t, table, mag[idx]);
-        fe::cneg(t.Y, neg[idx]);
+        fe::cneg(t.y, neg[idx]);
+        Jac sum;
         if (idx == 0) {
             // Only the last addition can meet r = t (e.g. k = n - 6).
-            r = G::add_complete(r, t);
+            sum = G::add_mixed_complete(r, t);
         } else {
             u64 same;
-            Jac sum = G::add(r, t, same);
-            grp::cmov(sum, t, grp::is_infinity(r));
-            grp::cmov(sum, r, grp::is_infinity(t));
-            r = sum;
+            sum = G::add_mixed(r, t, same);
+            grp::cmov(sum, grp::from_affine(t), grp::is_infinity(r));
         }
+        grp::cmov(r, sum, ~ct::is_zero_mask(mag[idx]));
     }
     return r;
 }
