@@ -88,6 +88,45 @@ TYPED_TEST(Sm2FieldKernel, EdgeValuesPairwise) {
     }
 }
 
+TYPED_TEST(Sm2FieldKernel, TripleSumIsAGoodMultiplicationOperand) {
+    // triple_sum may leave 3(a + b) above p; it must still be below 2^256 and congruent,
+    // and a product with a reduced operand must come out reduced. Raw limbs (not
+    // Montgomery form) let the cases aim at every fold: 3(a + b) just below
+    // k 2^256 + 2^256 for each top k, where the second fold carries.
+    using F = TypeParam;
+    const auto raw = [](const mpz_class& v) {
+        curve::Fe f{};
+        for (int i = 0; i < 4; ++i)
+            f.v[i] = mpz_class((v >> (64 * i)) & mpz_class("ffffffffffffffff", 16)).get_ui();
+        return f;
+    };
+    const auto raw_value = [](const curve::Fe& f) {
+        mpz_class v = 0;
+        for (int i = 3; i >= 0; --i) v = (v << 64) + mpz_class(std::to_string(f.v[i]));
+        return v;
+    };
+    std::vector<std::pair<mpz_class, mpz_class>> cases;
+    const std::vector<mpz_class> edges = edge_values(kP);
+    for (const mpz_class& a : edges)
+        for (const mpz_class& b : edges) cases.emplace_back(a, b);
+    for (int k = 0; k < 6; ++k)
+        for (int d = 0; d < 40; ++d) {
+            const mpz_class v = mpz_class(k + 1) * kTwo256 - 1 - d;
+            if (v % 3 != 0 || v / 3 > 2 * (kP - 1)) continue;
+            const mpz_class s = v / 3, a = s < kP ? s : kP - 1;
+            cases.emplace_back(a, s - a);
+        }
+    for (const mpz_class& a : inputs_below(kP, kRandom / 10))
+        cases.emplace_back(a, random_below(kP));
+    const mpz_class r_inv = inv(kTwo256, kP), u = random_below(kP);
+    for (const auto& [a, b] : cases) {
+        const curve::Fe w = F::triple_sum(raw(a), raw(b));
+        ASSERT_EQ(mod(raw_value(w), kP), mod(3 * (a + b), kP)) << a << " " << b;
+        ASSERT_EQ(raw_value(F::mul(raw(u), w)), mod(u * 3 * (a + b) * r_inv, kP)) << a << " " << b;
+        ASSERT_EQ(raw_value(F::mul(w, raw(kP - 1))), mod((kP - 1) * 3 * (a + b) * r_inv, kP));
+    }
+}
+
 TEST(Sm2Field, MontgomeryReductionOfExtremeProducts) {
     // reduce() takes any t < p * 2^256; the largest products come from p - 1.
     const std::vector<mpz_class> ts = {0,

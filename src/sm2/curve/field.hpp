@@ -222,6 +222,11 @@ struct FieldPortable {
     static PELMO_INLINE Fe add(const Fe& a, const Fe& b) noexcept { return fe::add(a, b); }
     static PELMO_INLINE Fe sub(const Fe& a, const Fe& b) noexcept { return fe::sub(a, b); }
     static PELMO_INLINE Fe dbl(const Fe& a) noexcept { return fe::dbl(a); }
+    /// 3(a + b), as a multiplication operand (other kernels may leave it above p).
+    static PELMO_INLINE Fe triple_sum(const Fe& a, const Fe& b) noexcept {
+        const Fe s = fe::add(a, b);
+        return fe::add(fe::dbl(s), s);
+    }
 };
 
 namespace fe {

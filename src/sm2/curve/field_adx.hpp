@@ -273,6 +273,57 @@ PELMO_INLINE Fe sub(const Fe& a, const Fe& b) noexcept {
     return Fe{{r0, r1, r2, r3}};
 }
 
+// 3(a + b), below 2^256 but not always below p: only for use as an operand of mul,
+// whose other operand is reduced (the product is then below p 2^256, and mul's
+// result is reduced). The sum c:r = a + b is multiplied by 3 with mulx, which gives
+// 259 bits x:r; x 2^256 is folded in as x (2^256 - p), and a carry out of that as
+// 2^256 - p once more, which leaves a few times 2^225 at most.
+PELMO_INLINE Fe triple_sum(const Fe& a, const Fe& b) noexcept {
+    u64 r0 = a.v[0], r1 = a.v[1], r2 = a.v[2], r3 = a.v[3];
+    u64 c, h0, h1, h2, h3;
+    __asm__(
+        "xorl %k[c], %k[c]\n\t"
+        "addq %[b0], %[r0]\n\t"
+        "adcq %[b1], %[r1]\n\t"
+        "adcq %[b2], %[r2]\n\t"
+        "adcq %[b3], %[r3]\n\t"
+        "adcq $0, %[c]\n\t"
+        "movl $3, %%edx\n\t"
+        "mulxq %[r0], %[r0], %[h0]\n\t"
+        "mulxq %[r1], %[r1], %[h1]\n\t"
+        "mulxq %[r2], %[r2], %[h2]\n\t"
+        "mulxq %[r3], %[r3], %[h3]\n\t"
+        "leaq (%[c], %[c], 2), %[c]\n\t"
+        "addq %[h0], %[r1]\n\t"
+        "adcq %[h1], %[r2]\n\t"
+        "adcq %[h2], %[r3]\n\t"
+        "adcq %[h3], %[c]\n\t"
+        // Fold x = c: add (x, x (2^32 - 1), 0, x 2^32).
+        "movq %[c], %[h0]\n\t"
+        "shlq $32, %[h0]\n\t"
+        "movq %[h0], %[h1]\n\t"
+        "subq %[c], %[h1]\n\t"
+        "addq %[c], %[r0]\n\t"
+        "adcq %[h1], %[r1]\n\t"
+        "adcq $0, %[r2]\n\t"
+        "adcq %[h0], %[r3]\n\t"
+        // And the carry of that: (1, 2^32 - 1, 0, 2^32) under the mask.
+        "sbbq %[c], %[c]\n\t"
+        "movl %k[c], %k[h1]\n\t"
+        "negq %[c]\n\t"
+        "movq %[c], %[h0]\n\t"
+        "shlq $32, %[h0]\n\t"
+        "addq %[c], %[r0]\n\t"
+        "adcq %[h1], %[r1]\n\t"
+        "adcq $0, %[r2]\n\t"
+        "adcq %[h0], %[r3]\n\t"
+        : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [c] "=&r"(c), [h0] "=&r"(h0),
+          [h1] "=&r"(h1), [h2] "=&r"(h2), [h3] "=&r"(h3)
+        : [b0] "rm"(b.v[0]), [b1] "rm"(b.v[1]), [b2] "rm"(b.v[2]), [b3] "rm"(b.v[3])
+        : "rdx", "cc");
+    return Fe{{r0, r1, r2, r3}};
+}
+
 #undef PELMO_SM2_READS
 #undef PELMO_SM2_MEMORY_CLOBBER
 #undef PELMO_SM2_REDUCE
@@ -289,6 +340,9 @@ struct FieldAdx {
     static PELMO_INLINE Fe add(const Fe& a, const Fe& b) noexcept { return fe_adx::add(a, b); }
     static PELMO_INLINE Fe sub(const Fe& a, const Fe& b) noexcept { return fe_adx::sub(a, b); }
     static PELMO_INLINE Fe dbl(const Fe& a) noexcept { return fe_adx::add(a, a); }
+    static PELMO_INLINE Fe triple_sum(const Fe& a, const Fe& b) noexcept {
+        return fe_adx::triple_sum(a, b);
+    }
 };
 
 }  // namespace pelmo::detail::sm2::curve

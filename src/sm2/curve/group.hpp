@@ -41,15 +41,14 @@ inline constexpr Jac kInfinity = {fe::kOne, fe::kOne, fe::kZero};
 template <class F>
 struct Group {
     /// 2a, for every a including infinity (a = -3: 4M + 4S). With Y' = 2Y:
-    /// M = 3(X - Z^2)(X + Z^2), S = X Y'^2 = 4XY^2, X3 = M^2 - 2S,
+    /// M = (X - Z^2) 3(X + Z^2), S = X Y'^2 = 4XY^2, X3 = M^2 - 2S,
     /// Y3 = M(S - X3) - Y'^4/2, Z3 = Y'Z.
     static Jac dbl(const Jac& a) noexcept {
         const Fe y2 = F::dbl(a.Y);
         const Fe delta = F::sqr(a.Z);
         const Fe gamma = F::sqr(y2);  // 4Y^2
         const Fe s = F::mul(a.X, gamma);
-        const Fe t = F::mul(F::sub(a.X, delta), F::add(a.X, delta));
-        const Fe m = F::add(F::dbl(t), t);
+        const Fe m = F::mul(F::sub(a.X, delta), F::triple_sum(a.X, delta));
         Jac r;
         r.X = F::sub(F::sqr(m), F::dbl(s));
         r.Z = F::mul(y2, a.Z);
