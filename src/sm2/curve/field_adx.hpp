@@ -212,6 +212,17 @@ PELMO_INLINE Fe sqr(const Fe& a) noexcept {
     return Fe{{t4, t5, t6, t7}};
 }
 
+// clang-format off
+// c:r0..r3 = r0..r3 + b0..b3, the shared first step of add and triple_sum.
+#define PELMO_SM2_SUM_INTO_C     \
+    "xorl %k[c], %k[c]\n\t"     \
+    "addq %[b0], %[r0]\n\t"     \
+    "adcq %[b1], %[r1]\n\t"     \
+    "adcq %[b2], %[r2]\n\t"     \
+    "adcq %[b3], %[r3]\n\t"     \
+    "adcq $0, %[c]\n\t"
+// clang-format on
+
 // a + b mod p with cmov for the final choice: the sum s = a + b (257 bits) is at
 // least p exactly when s + 2^256 - p carries out of bit 256, and then its low bits
 // are s - p. The limbs 2^32 - 1 and 2^32 of 2^256 - p are loaded into the temporaries
@@ -220,30 +231,24 @@ PELMO_INLINE Fe sqr(const Fe& a) noexcept {
 PELMO_INLINE Fe add(const Fe& a, const Fe& b) noexcept {
     u64 r0 = a.v[0], r1 = a.v[1], r2 = a.v[2], r3 = a.v[3];
     u64 t0, t1, t2, t3, c;
-    __asm__(
-        "xorl %k[c], %k[c]\n\t"
-        "addq %[b0], %[r0]\n\t"
-        "adcq %[b1], %[r1]\n\t"
-        "adcq %[b2], %[r2]\n\t"
-        "adcq %[b3], %[r3]\n\t"
-        "adcq $0, %[c]\n\t"
-        "movq %[r0], %[t0]\n\t"
-        "addq $1, %[t0]\n\t"
-        "movl $0xffffffff, %k[t1]\n\t"
-        "adcq %[r1], %[t1]\n\t"
-        "movq %[r2], %[t2]\n\t"
-        "adcq $0, %[t2]\n\t"
-        "movabsq $0x100000000, %[t3]\n\t"
-        "adcq %[r3], %[t3]\n\t"
-        "adcq $0, %[c]\n\t"
-        "cmovnzq %[t0], %[r0]\n\t"
-        "cmovnzq %[t1], %[r1]\n\t"
-        "cmovnzq %[t2], %[r2]\n\t"
-        "cmovnzq %[t3], %[r3]\n\t"
-        : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [t0] "=&r"(t0),
-          [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [c] "=&r"(c)
-        : [b0] "rm"(b.v[0]), [b1] "rm"(b.v[1]), [b2] "rm"(b.v[2]), [b3] "rm"(b.v[3])
-        : "cc");
+    __asm__(PELMO_SM2_SUM_INTO_C
+            "movq %[r0], %[t0]\n\t"
+            "addq $1, %[t0]\n\t"
+            "movl $0xffffffff, %k[t1]\n\t"
+            "adcq %[r1], %[t1]\n\t"
+            "movq %[r2], %[t2]\n\t"
+            "adcq $0, %[t2]\n\t"
+            "movabsq $0x100000000, %[t3]\n\t"
+            "adcq %[r3], %[t3]\n\t"
+            "adcq $0, %[c]\n\t"
+            "cmovnzq %[t0], %[r0]\n\t"
+            "cmovnzq %[t1], %[r1]\n\t"
+            "cmovnzq %[t2], %[r2]\n\t"
+            "cmovnzq %[t3], %[r3]\n\t"
+            : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [t0] "=&r"(t0),
+              [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [c] "=&r"(c)
+            : [b0] "rm"(b.v[0]), [b1] "rm"(b.v[1]), [b2] "rm"(b.v[2]), [b3] "rm"(b.v[3])
+            : "cc");
     return Fe{{r0, r1, r2, r3}};
 }
 
@@ -281,49 +286,44 @@ PELMO_INLINE Fe sub(const Fe& a, const Fe& b) noexcept {
 PELMO_INLINE Fe triple_sum(const Fe& a, const Fe& b) noexcept {
     u64 r0 = a.v[0], r1 = a.v[1], r2 = a.v[2], r3 = a.v[3];
     u64 c, h0, h1, h2, h3;
-    __asm__(
-        "xorl %k[c], %k[c]\n\t"
-        "addq %[b0], %[r0]\n\t"
-        "adcq %[b1], %[r1]\n\t"
-        "adcq %[b2], %[r2]\n\t"
-        "adcq %[b3], %[r3]\n\t"
-        "adcq $0, %[c]\n\t"
-        "movl $3, %%edx\n\t"
-        "mulxq %[r0], %[r0], %[h0]\n\t"
-        "mulxq %[r1], %[r1], %[h1]\n\t"
-        "mulxq %[r2], %[r2], %[h2]\n\t"
-        "mulxq %[r3], %[r3], %[h3]\n\t"
-        "leaq (%[c], %[c], 2), %[c]\n\t"
-        "addq %[h0], %[r1]\n\t"
-        "adcq %[h1], %[r2]\n\t"
-        "adcq %[h2], %[r3]\n\t"
-        "adcq %[h3], %[c]\n\t"
-        // Fold x = c: add (x, x (2^32 - 1), 0, x 2^32).
-        "movq %[c], %[h0]\n\t"
-        "shlq $32, %[h0]\n\t"
-        "movq %[h0], %[h1]\n\t"
-        "subq %[c], %[h1]\n\t"
-        "addq %[c], %[r0]\n\t"
-        "adcq %[h1], %[r1]\n\t"
-        "adcq $0, %[r2]\n\t"
-        "adcq %[h0], %[r3]\n\t"
-        // And the carry of that: (1, 2^32 - 1, 0, 2^32) under the mask.
-        "sbbq %[c], %[c]\n\t"
-        "movl %k[c], %k[h1]\n\t"
-        "negq %[c]\n\t"
-        "movq %[c], %[h0]\n\t"
-        "shlq $32, %[h0]\n\t"
-        "addq %[c], %[r0]\n\t"
-        "adcq %[h1], %[r1]\n\t"
-        "adcq $0, %[r2]\n\t"
-        "adcq %[h0], %[r3]\n\t"
-        : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [c] "=&r"(c), [h0] "=&r"(h0),
-          [h1] "=&r"(h1), [h2] "=&r"(h2), [h3] "=&r"(h3)
-        : [b0] "rm"(b.v[0]), [b1] "rm"(b.v[1]), [b2] "rm"(b.v[2]), [b3] "rm"(b.v[3])
-        : "rdx", "cc");
+    __asm__(PELMO_SM2_SUM_INTO_C
+            "movl $3, %%edx\n\t"
+            "mulxq %[r0], %[r0], %[h0]\n\t"
+            "mulxq %[r1], %[r1], %[h1]\n\t"
+            "mulxq %[r2], %[r2], %[h2]\n\t"
+            "mulxq %[r3], %[r3], %[h3]\n\t"
+            "leaq (%[c], %[c], 2), %[c]\n\t"
+            "addq %[h0], %[r1]\n\t"
+            "adcq %[h1], %[r2]\n\t"
+            "adcq %[h2], %[r3]\n\t"
+            "adcq %[h3], %[c]\n\t"
+            // Fold x = c: add (x, x (2^32 - 1), 0, x 2^32).
+            "movq %[c], %[h0]\n\t"
+            "shlq $32, %[h0]\n\t"
+            "movq %[h0], %[h1]\n\t"
+            "subq %[c], %[h1]\n\t"
+            "addq %[c], %[r0]\n\t"
+            "adcq %[h1], %[r1]\n\t"
+            "adcq $0, %[r2]\n\t"
+            "adcq %[h0], %[r3]\n\t"
+            // And the carry of that: (1, 2^32 - 1, 0, 2^32) under the mask.
+            "sbbq %[c], %[c]\n\t"
+            "movl %k[c], %k[h1]\n\t"
+            "negq %[c]\n\t"
+            "movq %[c], %[h0]\n\t"
+            "shlq $32, %[h0]\n\t"
+            "addq %[c], %[r0]\n\t"
+            "adcq %[h1], %[r1]\n\t"
+            "adcq $0, %[r2]\n\t"
+            "adcq %[h0], %[r3]\n\t"
+            : [r0] "+r"(r0), [r1] "+r"(r1), [r2] "+r"(r2), [r3] "+r"(r3), [c] "=&r"(c),
+              [h0] "=&r"(h0), [h1] "=&r"(h1), [h2] "=&r"(h2), [h3] "=&r"(h3)
+            : [b0] "rm"(b.v[0]), [b1] "rm"(b.v[1]), [b2] "rm"(b.v[2]), [b3] "rm"(b.v[3])
+            : "rdx", "cc");
     return Fe{{r0, r1, r2, r3}};
 }
 
+#undef PELMO_SM2_SUM_INTO_C
 #undef PELMO_SM2_READS
 #undef PELMO_SM2_MEMORY_CLOBBER
 #undef PELMO_SM2_REDUCE

@@ -181,14 +181,19 @@ bool is_zero(const Signed62& a) noexcept {
 
 }  // namespace
 
-void inverse(u64 out[4], const u64 x[4], const Modulus& mod) noexcept {
+namespace {
+
+/// Batches of division steps from (f, g) = (M, x), then d = 1/x. `batch` turns
+/// (eta, low bits of f and g) into a matrix and the next eta; `more(i, g)` says whether
+/// batch i runs.
+template <class Batch, class More>
+void run(u64 out[4], const u64 x[4], const Modulus& mod, Batch batch, More more) noexcept {
     Signed62 d{{0, 0, 0, 0, 0}}, e{{1, 0, 0, 0, 0}};
     Signed62 f = mod.m, g = to_signed62(x);
-    std::int64_t zeta = -1;
-    for (int i = 0; i < 10; ++i) {
+    std::int64_t eta = -1;
+    for (int i = 0; more(i, g); ++i) {
         Matrix t;
-        zeta = divsteps_59(zeta, static_cast<std::uint64_t>(f.v[0]),
-                           static_cast<std::uint64_t>(g.v[0]), t);
+        eta = batch(eta, static_cast<std::uint64_t>(f.v[0]), static_cast<std::uint64_t>(g.v[0]), t);
         update_de(d, e, t, mod);
         update_fg(f, g, t);
     }
@@ -196,19 +201,14 @@ void inverse(u64 out[4], const u64 x[4], const Modulus& mod) noexcept {
     from_signed62(out, d);
 }
 
+}  // namespace
+
+void inverse(u64 out[4], const u64 x[4], const Modulus& mod) noexcept {
+    run(out, x, mod, divsteps_59, [](int i, const Signed62&) { return i < 10; });
+}
+
 void inverse_vartime(u64 out[4], const u64 x[4], const Modulus& mod) noexcept {
-    Signed62 d{{0, 0, 0, 0, 0}}, e{{1, 0, 0, 0, 0}};
-    Signed62 f = mod.m, g = to_signed62(x);
-    std::int64_t eta = -1;
-    while (!is_zero(g)) {
-        Matrix t;
-        eta = divsteps_62_vartime(eta, static_cast<std::uint64_t>(f.v[0]),
-                                  static_cast<std::uint64_t>(g.v[0]), t);
-        update_de(d, e, t, mod);
-        update_fg(f, g, t);
-    }
-    normalize(d, f.v[4], mod);
-    from_signed62(out, d);
+    run(out, x, mod, divsteps_62_vartime, [](int, const Signed62& g) { return !is_zero(g); });
 }
 
 }  // namespace pelmo::detail::sm2::curve::modinv
