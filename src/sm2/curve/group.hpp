@@ -119,12 +119,14 @@ struct Group {
         return r;
     }
 
-    /// The affine form of a finite a (one inversion); the caller checks a is not infinity.
-    static Aff to_affine(const Jac& a) noexcept {
-        const Fe zi = fe::inv<F>(a.Z);
-        const Fe zi2 = F::sqr(zi);
-        return Aff{F::mul(a.X, zi2), F::mul(a.Y, F::mul(zi2, zi))};
+    /// The affine form of a finite a given z_inv = 1/Z.
+    static Aff affine_with(const Jac& a, const Fe& z_inv) noexcept {
+        const Fe zi2 = F::sqr(z_inv);
+        return Aff{F::mul(a.X, zi2), F::mul(a.Y, F::mul(zi2, z_inv))};
     }
+
+    /// The affine form of a finite a (one inversion); the caller checks a is not infinity.
+    static Aff to_affine(const Jac& a) noexcept { return affine_with(a, fe::inv<F>(a.Z)); }
 
     /// The right-hand side x^3 - 3x + b.
     static Fe curve_rhs(const Fe& x) noexcept {

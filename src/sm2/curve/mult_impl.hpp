@@ -112,8 +112,7 @@ void batch_to_affine(Aff (&out)[N], const Jac (&in)[N]) noexcept {
     for (unsigned i = N; i-- > 0;) {
         const Fe zi = i > 0 ? F::mul(inv, prefix[i - 1]) : inv;
         if (i > 0) inv = F::mul(inv, in[i].Z);
-        const Fe zi2 = F::sqr(zi);
-        out[i] = Aff{F::mul(in[i].X, zi2), F::mul(in[i].Y, F::mul(zi2, zi))};
+        out[i] = grp::Group<F>::affine_with(in[i], zi);
     }
 }
 
@@ -283,14 +282,22 @@ Jac Curve<F>::double_vartime(const Sc& s, const Sc& t, const Aff& P) noexcept {
 
 namespace mult_detail {
 
-/// Writes the affine form of a; false when a is infinity. The flag is public.
-template <class F>
-bool finish(Affine& out, const Jac& a) noexcept {
-    u64 inf = grp::is_infinity(a);
-    ct::declassify(&inf, sizeof inf);
-    const Aff r = grp::Group<F>::to_affine(a);
+namespace {
+/// The big-endian coordinates of r.
+inline void store_affine(Affine& out, const Aff& r) noexcept {
     out.x = fe::to_bytes(r.x);
     out.y = fe::to_bytes(r.y);
+}
+}  // namespace
+
+/// Writes the affine form of a; false when a is infinity. The flag is public. A public
+/// point (`secret` false) may take the variable-time inversion.
+template <class F>
+bool finish(Affine& out, const Jac& a, bool secret = true) noexcept {
+    u64 inf = grp::is_infinity(a);
+    ct::declassify(&inf, sizeof inf);
+    store_affine(out,
+                 grp::Group<F>::affine_with(a, secret ? fe::inv<F>(a.Z) : fe::inv_vartime<F>(a.Z)));
     return inf == 0;
 }
 
@@ -332,13 +339,9 @@ bool Curve<F>::mul_base_and_mul(Affine& kG_out, Affine& kP_out, const Bytes32& k
     ct::declassify(&inf, sizeof inf);
     // 1/Za = Zb/(Za Zb) and 1/Zb = Za/(Za Zb): one inversion.
     const Fe zi = fe::inv<F>(F::mul(a.Z, b.Z));
-    const auto affine = [](Affine& out, const Jac& j, const Fe& z_inv) {
-        const Fe zi2 = F::sqr(z_inv);
-        out.x = fe::to_bytes(F::mul(j.X, zi2));
-        out.y = fe::to_bytes(F::mul(j.Y, F::mul(zi2, z_inv)));
-    };
-    affine(kG_out, a, F::mul(zi, b.Z));
-    affine(kP_out, b, F::mul(zi, a.Z));
+    using G = grp::Group<F>;
+    mult_detail::store_affine(kG_out, G::affine_with(a, F::mul(zi, b.Z)));
+    mult_detail::store_affine(kP_out, G::affine_with(b, F::mul(zi, a.Z)));
     return inf == 0;
 }
 
@@ -348,7 +351,7 @@ bool Curve<F>::mul_double_vartime(Affine& out, const Bytes32& s, const Bytes32& 
     Aff p;
     if (!mult_detail::parse_point<F>(p, P)) return false;
     return mult_detail::finish<F>(
-        out, double_vartime(mult_detail::load_scalar(s), mult_detail::load_scalar(t), p));
+        out, double_vartime(mult_detail::load_scalar(s), mult_detail::load_scalar(t), p), false);
 }
 
 template <class F>
