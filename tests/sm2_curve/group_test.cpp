@@ -106,6 +106,36 @@ TYPED_TEST(Sm2Group, FullAdditionAgainstModel) {
     }
 }
 
+TYPED_TEST(Sm2Group, CoZDoublingAndAddition) {
+    // dbl_coz gives 2a and a on one Z; add_coz adds two points on one Z and moves its
+    // first operand to the Z of the sum, so a chain of them walks 3a, 5a, 7a.
+    using G = curve::grp::Group<TypeParam>;
+    for (int i = 0; i < kRandom / 4; ++i) {
+        const Point a = random_point();
+        curve::Jac a_coz{}, twice = G::dbl_coz(jac_of(a), a_coz);
+        ASSERT_EQ(point_of(twice), add(a, a));
+        ASSERT_EQ(point_of(a_coz), a);
+        ASSERT_EQ(value_of(a_coz.Z), value_of(twice.Z));
+        Point expected = a;
+        curve::Jac odd = a_coz;
+        for (int k = 0; k < 4; ++k) {
+            odd = G::add_coz(twice, odd);
+            expected = add(expected, add(a, a));
+            ASSERT_EQ(point_of(odd), expected);
+            ASSERT_EQ(point_of(twice), add(a, a));
+            ASSERT_EQ(value_of(twice.Z), value_of(odd.Z));
+        }
+        // Two unrelated points on one chosen Z.
+        const Point b = random_point(), c = random_point();
+        const mpz_class z = 1 + random_below(kP - 1);
+        curve::Jac jb = jac_of(b, z);
+        const curve::Jac sum = G::add_coz(jb, jac_of(c, z));
+        ASSERT_EQ(point_of(sum), add(b, c));
+        ASSERT_EQ(point_of(jb), b);
+        ASSERT_EQ(value_of(jb.Z), value_of(sum.Z));
+    }
+}
+
 TYPED_TEST(Sm2Group, CompleteAdditionCoversEveryCase) {
     using G = curve::grp::Group<TypeParam>;
     for (int i = 0; i < kRandom / 4; ++i) {

@@ -44,15 +44,41 @@ struct Group {
     /// M = (X - Z^2) 3(X + Z^2), S = X Y'^2 = 4XY^2, X3 = M^2 - 2S,
     /// Y3 = M(S - X3) - Y'^4/2, Z3 = Y'Z.
     static Jac dbl(const Jac& a) noexcept {
+        Jac unused;
+        return dbl_coz(a, unused);
+    }
+
+    /// 2a, and in a_coz the same point a with the Z of 2a (its coordinates scaled by
+    /// Y' = 2Y are S and Y'^4/2, which the doubling computes anyway).
+    static PELMO_INLINE Jac dbl_coz(const Jac& a, Jac& a_coz) noexcept {
         const Fe y2 = F::dbl(a.Y);
         const Fe delta = F::sqr(a.Z);
         const Fe gamma = F::sqr(y2);  // 4Y^2
         const Fe s = F::mul(a.X, gamma);
         const Fe m = F::mul(F::sub(a.X, delta), F::triple_sum(a.X, delta));
+        const Fe y_scaled = fe::half(F::sqr(gamma));
         Jac r;
         r.X = F::sub(F::sqr(m), F::dbl(s));
         r.Z = F::mul(y2, a.Z);
-        r.Y = F::sub(F::mul(m, F::sub(s, r.X)), fe::half(F::sqr(gamma)));
+        r.Y = F::sub(F::mul(m, F::sub(s, r.X)), y_scaled);
+        a_coz = Jac{s, y_scaled, r.Z};
+        return r;
+    }
+
+    /// a + b for a and b with the same Z, neither infinity and a != +-b (5M + 2S; Meloni's
+    /// co-Z addition); a is replaced by the same point with the Z of the sum, so that
+    /// repeated calls add a to a chain of points.
+    static Jac add_coz(Jac& a, const Jac& b) noexcept {
+        const Fe d = F::sub(a.X, b.X);
+        const Fe c = F::sqr(d);
+        const Fe w1 = F::mul(a.X, c), w2 = F::mul(b.X, c);
+        const Fe e = F::sub(a.Y, b.Y);
+        const Fe a1 = F::mul(a.Y, F::sub(w1, w2));
+        Jac r;
+        r.X = F::sub(F::sub(F::sqr(e), w1), w2);
+        r.Y = F::sub(F::mul(e, F::sub(w1, r.X)), a1);
+        r.Z = F::mul(a.Z, d);
+        a = Jac{w1, a1, r.Z};
         return r;
     }
 

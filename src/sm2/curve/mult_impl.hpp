@@ -83,23 +83,23 @@ inline Jac to_jacobian(const Aff& a) noexcept {
 inline Jac to_jacobian(const Jac& a) noexcept {
     return a;
 }
-/// a + b, neither infinity nor equal, with the cheaper mixed formula for an affine b.
-template <class F>
-Jac add_distinct(const Jac& a, const Aff& b) noexcept {
-    u64 same;
-    return grp::Group<F>::add_mixed(a, b, same);
-}
-template <class F>
-Jac add_distinct(const Jac& a, const Jac& b) noexcept {
-    u64 same;
-    return grp::Group<F>::add(a, b, same);
-}
-
 }  // namespace
 }  // namespace mult_detail
 
 namespace mult_detail {
 namespace {
+
+/// Fills out[0], out[step], out[2 step], .. with P, 3P, 5P, .. for P = out[0], finite and
+/// of order n: 2P and P on the same Z, then co-Z additions of 2P. Sets out[1] to 2P
+/// when step is 2. Variable time; only for public points.
+template <class F, unsigned N>
+void odd_multiples(Jac (&out)[N], unsigned step) noexcept {
+    using G = grp::Group<F>;
+    Jac odd;
+    Jac twice = G::dbl_coz(out[0], odd);
+    if (step == 2) out[1] = twice;
+    for (unsigned i = step; i < N; i += step) out[i] = odd = G::add_coz(twice, odd);
+}
 
 /// The affine forms of N finite Jacobian points with one inversion (Montgomery's
 /// trick). The points are public, so the inversion may take variable time.
@@ -124,14 +124,13 @@ template <class Point>
 Jac Curve<F>::var(const Sc& k, const Point& P) noexcept {
     using namespace mult_detail;
     using G = grp::Group<F>;
-    // Multiples 1P .. 16P (P is public and of order n, so jP != P for 1 < j <= 16),
-    // made affine so that the additions of the loop take the cheaper mixed formula.
+    // Multiples 1P .. 16P (P is public and of order n, so jP != +-kP for distinct
+    // j, k <= 16), made affine so that the additions of the loop take the cheaper mixed
+    // formula. Odd multiples come from co-Z additions of 2P, even ones by doubling.
     Jac multiples[kVarTable];
     multiples[0] = to_jacobian(P);
-    multiples[1] = G::dbl(multiples[0]);
-    for (unsigned i = 2; i < kVarTable; ++i)
-        multiples[i] =
-            (i % 2 == 1) ? G::dbl(multiples[i / 2]) : add_distinct<F>(multiples[i - 1], P);
+    odd_multiples<F>(multiples, 2);
+    for (unsigned j = 4; j <= kVarTable; j += 2) multiples[j - 1] = G::dbl(multiples[j / 2 - 1]);
     Aff table[kVarTable];
     batch_to_affine<F>(table, multiples);
 
@@ -257,8 +256,7 @@ Jac Curve<F>::double_vartime(const Sc& s, const Sc& t, const Aff& P) noexcept {
     // Odd multiples P, 3P, .., 15P.
     Jac pt[kPEntries];
     pt[0] = grp::from_affine(P);
-    const Jac p2 = G::dbl(pt[0]);
-    for (unsigned i = 1; i < kPEntries; ++i) pt[i] = add_vartime<F>(pt[i - 1], p2);
+    odd_multiples<F>(pt, 1);
 
     int ws[258], wt[258];
     const unsigned ls = wnaf(ws, s.v, tables::kWnafBits);
