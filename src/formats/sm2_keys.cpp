@@ -345,9 +345,21 @@ bool is_space(char c) {
 }  // namespace
 
 std::string sm2_public_key_from_any(std::string_view text) {
-    // PEM first: armour is text that no binary form of a key starts with.
-    if (!detail::pem::begin_labels(text).empty())
-        return detail::sm2_keys::public_key_from_spki(pem_decode(text, "PUBLIC KEY"));
+    const ByteView bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    // PEM first. The binary forms carry arbitrary coordinate bytes, which can look like
+    // armour (x || y with an x that begins "-----BEGIN X-----\n"), so when no PUBLIC KEY
+    // block decodes they still get their turn; if they fail too, the PEM error stands.
+    if (!detail::pem::begin_labels(text).empty()) {
+        try {
+            return detail::sm2_keys::public_key_from_spki(pem_decode(text, "PUBLIC KEY"));
+        } catch (const std::invalid_argument&) {
+            try {
+                return public_key_from_binary(bytes);
+            } catch (const std::invalid_argument&) {
+            }
+            throw;
+        }
+    }
     std::string_view t = text;
     while (!t.empty() && is_space(t.front())) t.remove_prefix(1);
     while (!t.empty() && is_space(t.back())) t.remove_suffix(1);
@@ -357,8 +369,7 @@ std::string sm2_public_key_from_any(std::string_view text) {
     // The hexadecimal forms have 66, 128 or 130 digits; no binary form has those lengths.
     if (hex && (t.size() == 66 || t.size() == 128 || t.size() == 130))
         return public_key_from_binary(detail::from_hex(t));
-    return public_key_from_binary(
-        ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    return public_key_from_binary(bytes);
 }
 
 std::string sm2_public_key_from_any(ByteView input) {

@@ -246,9 +246,14 @@ Bytes xy() {
 
 TEST(Sm2PublicKeyForms, EveryFormReadsBack) {
     using E = fmt::Sm2PublicKeyEncoding;
-    for (int i = 0; i < 4; ++i) {
-        const std::string pub =
-            i == 0 ? kPub : pelmo::crypt_managers::SM2Manager().get_public_key();
+    // A key whose x begins like PEM armour, so its x || y form opens with a BEGIN line
+    // (found by fuzzing: that form was read as PEM and refused).
+    const std::string armour_x = "-----BEGIN PY#-----\n13M\x07k\xb0\x8f\xf3V\xf3P ";
+    const std::string armour_key = fmt::sm2_public_key_from_any("\x03" + armour_x);
+    for (int i = 0; i < 5; ++i) {
+        const std::string pub = i == 0   ? kPub
+                                : i == 4 ? armour_key
+                                         : pelmo::crypt_managers::SM2Manager().get_public_key();
         const Bytes raw = fmt::sm2_public_key_encode(pub, E::raw);
         const Bytes full = fmt::sm2_public_key_encode(pub, E::uncompressed);
         const Bytes small = fmt::sm2_public_key_encode("04" + pub, E::compressed);
