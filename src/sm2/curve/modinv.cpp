@@ -179,10 +179,6 @@ bool is_zero(const Signed62& a) noexcept {
     return (a.v[0] | a.v[1] | a.v[2] | a.v[3] | a.v[4]) == 0;
 }
 
-}  // namespace
-
-namespace {
-
 /// Batches of division steps from (f, g) = (M, x), then d = 1/x. `batch` turns
 /// (eta, low bits of f and g) into a matrix and the next eta; `more(i, g)` says whether
 /// batch i runs.

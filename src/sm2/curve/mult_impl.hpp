@@ -83,11 +83,6 @@ inline Jac to_jacobian(const Aff& a) noexcept {
 inline Jac to_jacobian(const Jac& a) noexcept {
     return a;
 }
-}  // namespace
-}  // namespace mult_detail
-
-namespace mult_detail {
-namespace {
 
 /// Fills out[0], out[step], out[2 step], .. with P, 3P, 5P, .. for P = out[0], finite and
 /// of order n: 2P and P on the same Z, then co-Z additions of 2P. Sets out[1] to 2P
